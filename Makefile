@@ -1,0 +1,54 @@
+# Entry points. Each target installs what it needs on a fresh Debian 12 machine.
+BUILD   ?= build
+JOBS    ?= $(shell nproc)
+NATIVE  := $(BUILD)/native
+BENCHB  := $(BUILD)/bench
+WIN64   := $(BUILD)/win64
+WIN32   := $(BUILD)/win32
+PACKAGE := $(BUILD)/package
+
+.PHONY: all deps configure build package test test-native test-wine demo bench clean
+
+all: build
+
+deps:
+	@tools/deps.sh
+
+configure: deps
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTESS_SANITIZE=ON
+	cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DTESS_TESTS=OFF
+
+build: configure
+	cmake --build $(NATIVE) -j $(JOBS)
+	cmake --build $(WIN64) -j $(JOBS)
+	cmake --build $(WIN32) -j $(JOBS)
+	$(MAKE) --no-print-directory package
+
+# x86 deliverables at the package root, x64 ones in x64/ (the installer's layout).
+package:
+	rm -rf $(PACKAGE)
+	cmake --install $(WIN32) --prefix $(PACKAGE) --component deliverable
+	cmake --install $(WIN64) --prefix $(PACKAGE)/x64 --component deliverable
+	@echo "package staged in $(PACKAGE)"
+
+test: build
+	$(MAKE) --no-print-directory test-native test-wine
+
+test-native:
+	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+# Wine tests share one prefix and the status block, so they run one at a time.
+test-wine:
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(WIN64) --output-on-failure -j 1
+
+demo: build
+	tools/demo.sh $(WIN64)
+
+bench: deps
+	cmake -S . -B $(BENCHB) -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=ON -DTESS_TESTS=OFF
+	cmake --build $(BENCHB) -j $(JOBS)
+	tools/bench.sh $(BENCHB) $(WIN64)
+
+clean:
+	rm -rf $(BUILD)

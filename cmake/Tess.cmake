@@ -1,0 +1,100 @@
+# Build helpers shared by every subsystem folder.
+
+set(TESS_WARNINGS -Wall -Wextra -Werror)
+
+if(NOT WIN32 AND TESS_SANITIZE)
+  set(TESS_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_compile_options(${TESS_SAN_FLAGS})
+  add_link_options(${TESS_SAN_FLAGS})
+endif()
+
+if(WIN32)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND TESS_TESTS)
+    # Windows test programs run through Wine in a private prefix inside the build folder.
+    set(TESS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine/run.sh ${TESS_WINEPREFIX})
+    set(TESS_RUN_WINE_TESTS ON)
+  endif()
+endif()
+
+function(tess_warnings target)
+  target_compile_options(${target} PRIVATE ${TESS_WARNINGS})
+endfunction()
+
+# Prefix initialised once before the Wine tests; its wineserver stopped after them.
+function(tess_wine_fixture)
+  if(TESS_RUN_WINE_TESTS)
+    add_test(NAME wine.prefix.init COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/init.sh ${TESS_WINEPREFIX})
+    set_tests_properties(wine.prefix.init PROPERTIES FIXTURES_SETUP wine)
+    add_test(NAME wine.prefix.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/stop.sh ${TESS_WINEPREFIX})
+    set_tests_properties(wine.prefix.stop PROPERTIES FIXTURES_CLEANUP wine)
+  endif()
+endfunction()
+
+# A deliverable: installed into the staged package by `make package`.
+function(tess_deliverable target)
+  set_target_properties(${target} PROPERTIES PREFIX "")
+  install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION . COMPONENT deliverable)
+endfunction()
+
+# tess_native_test(name SOURCES ... LIBS ...): GoogleTest program of the portable core.
+function(tess_native_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT TESS_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  tess_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+# tess_wine_test(name SOURCES ... LIBS ... [ARGS ...]): Windows test program run under Wine.
+function(tess_wine_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS;DEPENDS" ${ARGN})
+  if(NOT WIN32 OR NOT TESS_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  tess_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  if(TESS_RUN_WINE_TESTS)
+    add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+  endif()
+endfunction()
+
+# tess_fuzz(name SOURCES ... LIBS ... [SECONDS n]): libFuzzer target (native clang build),
+# run by the tests for a bounded time.
+function(tess_fuzz name)
+  cmake_parse_arguments(T "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT TESS_TESTS OR NOT TESS_SANITIZE OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    return()
+  endif()
+  if(NOT T_SECONDS)
+    set(T_SECONDS 15)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  tess_warnings(${name})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${T_LIBS})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${T_SECONDS} -print_final_stats=1)
+endfunction()
+
+# tess_benchmark(name SOURCES ... LIBS ...): Google Benchmark program (native release build).
+function(tess_benchmark name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT TESS_BENCH)
+    return()
+  endif()
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${T_SOURCES})
+  tess_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} benchmark::benchmark)
+  set_property(GLOBAL APPEND PROPERTY TESS_BENCHMARKS ${name})
+endfunction()
