@@ -35,7 +35,7 @@ endfunction()
 # A deliverable: installed into the staged package by `make package`.
 function(tess_deliverable target)
   set_target_properties(${target} PROPERTIES PREFIX "")
-  install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION . COMPONENT deliverable)
+  install(TARGETS ${target} RUNTIME DESTINATION . COMPONENT deliverable LIBRARY DESTINATION . COMPONENT deliverable)
 endfunction()
 
 # tess_native_test(name SOURCES ... LIBS ...): GoogleTest program of the portable core.
