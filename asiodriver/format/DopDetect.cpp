@@ -34,28 +34,57 @@ bool markersFollow(const uint8_t* samples, size_t frames, const uint8_t pattern[
   return true;
 }
 
-// 32-bit samples: compare whole words under a mask of their top byte.
+uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Packed 24-bit samples: eight samples are 24 bytes, three 64-bit words whose marker bytes
+// sit at fixed places (2, 5 | 8, 11, 14 | 17, 20, 23); each word is compared under a mask.
+template <>
+bool markersFollow<3>(const uint8_t* samples, size_t frames, const uint8_t pattern[4]) {
+  uint64_t want[3] = {}, mask[3] = {};
+  for (uint32_t j = 0; j < 8; ++j) {
+    uint32_t at = 3 * j + 2;
+    want[at / 8] |= uint64_t{pattern[j & 3]} << (8 * (at % 8));
+    mask[at / 8] |= uint64_t{0xFF} << (8 * (at % 8));
+  }
+  size_t j = 0;
+  while (j + 8 <= frames) {
+    size_t end = frames - j > kBlockFrames ? j + kBlockFrames : frames;
+    uint64_t diff = 0;
+    for (; j + 8 <= end; j += 8) {
+      const uint8_t* p = samples + 3 * j;
+      diff |= ((load64(p) ^ want[0]) & mask[0]) | ((load64(p + 8) ^ want[1]) & mask[1]) |
+              ((load64(p + 16) ^ want[2]) & mask[2]);
+    }
+    if (diff) return false;
+  }
+  uint32_t diff = 0;  // tail: j is a multiple of 8, so the pattern phase is unchanged
+  for (; j < frames; ++j) diff |= samples[3 * j + 2] ^ pattern[j & 3];
+  return diff == 0;
+}
+
+// 32-bit samples: four samples are two 64-bit words; compare under a top-byte mask.
 template <>
 bool markersFollow<4>(const uint8_t* samples, size_t frames, const uint8_t pattern[4]) {
-  uint32_t words[4];
-  for (int k = 0; k < 4; ++k) words[k] = uint32_t{pattern[k]} << 24;
+  const uint64_t mask = 0xFF000000FF000000ull;
+  const uint64_t want0 = uint64_t{pattern[0]} << 24 | uint64_t{pattern[1]} << 56;
+  const uint64_t want1 = uint64_t{pattern[2]} << 24 | uint64_t{pattern[3]} << 56;
   size_t j = 0;
-  while (j < frames) {
+  while (j + 4 <= frames) {
     size_t end = frames - j > kBlockFrames ? j + kBlockFrames : frames;
-    uint32_t diff = 0;
+    uint64_t diff = 0;
     for (; j + 4 <= end; j += 4) {
-      uint32_t w[4];
-      std::memcpy(w, samples + j * 4, sizeof w);
-      diff |= (w[0] ^ words[0]) | (w[1] ^ words[1]) | (w[2] ^ words[2]) | (w[3] ^ words[3]);
+      const uint8_t* p = samples + 4 * j;
+      diff |= (load64(p) ^ want0) | (load64(p + 8) ^ want1);
     }
-    for (; j < end; ++j) {
-      uint32_t w;
-      std::memcpy(&w, samples + j * 4, 4);
-      diff |= w ^ words[j & 3];
-    }
-    if (diff & 0xFF000000u) return false;
+    if (diff & mask) return false;
   }
-  return true;
+  uint32_t diff = 0;
+  for (; j < frames; ++j) diff |= samples[4 * j + 3] ^ pattern[j & 3];
+  return diff == 0;
 }
 
 }  // namespace

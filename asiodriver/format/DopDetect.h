@@ -26,7 +26,10 @@ inline constexpr uint8_t kDopMarkerHigh = 0xFA;
 inline constexpr uint8_t kDopMarkerConstant = 0xAA;
 
 // Detection runs at 24 bits, and at 32 bits unless native DSD is streaming, when the PCM
-// rate is a DoP carrier (176400 for DSD64, 352800 for DSD128).
+// rate is a DoP carrier (176400 for DSD64, 352800 for DSD128). `nativeDsd`: buffers are
+// prepared at a native DSD rate. The engine knows that from its own ASIO rate; the status
+// block's native-DSD word only mirrors it, and is another instance's when this one does not
+// own the block, so the engine's own state is the one to pass.
 constexpr bool dopDetectionApplies(uint32_t widthInUse, uint32_t pcmRate, bool nativeDsd) {
   bool carrier = pcmRate == 176400 || pcmRate == 352800;
   return carrier && (widthInUse == 24 || (widthInUse == 32 && !nativeDsd));

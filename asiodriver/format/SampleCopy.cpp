@@ -27,6 +27,7 @@ void gather(uint8_t* __restrict dst, const uint8_t* __restrict src, size_t strid
 }
 
 void scatterChannel(uint8_t* dst, size_t stride, const uint8_t* src, size_t frames, uint32_t s) {
+  if (stride == s) return void(std::memcpy(dst, src, frames * s));  // mono pin
   switch (s) {
     case 2: scatter<2>(dst, stride, src, frames); break;
     case 3: scatter<3>(dst, stride, src, frames); break;
@@ -35,6 +36,7 @@ void scatterChannel(uint8_t* dst, size_t stride, const uint8_t* src, size_t fram
 }
 
 void gatherChannel(uint8_t* dst, const uint8_t* src, size_t stride, size_t frames, uint32_t s) {
+  if (stride == s) return void(std::memcpy(dst, src, frames * s));
   switch (s) {
     case 2: gather<2>(dst, src, stride, frames); break;
     case 3: gather<3>(dst, src, stride, frames); break;

@@ -10,7 +10,7 @@
 // Contract for the engine (pump thread and outputReady):
 //  - no allocation, no lock, no system call; safe to call from a time-critical thread;
 //  - every bound is explicit: nothing is read or written outside [data, data + bytes) of the
-//    packet and of each host buffer;
+//    packet and of each host buffer; host buffers must not overlap the packet;
 //  - frames moved per channel = min(packet bytes / frame stride, host bytes / sampleBytes);
 //    a trailing partial frame is left alone, and so is the rest of a host input buffer when
 //    the capture packet is short (its previous content stays);
