@@ -35,9 +35,14 @@ struct RenderPacket {
 
 struct CapturePacket {
   const uint8_t* data;
-  size_t bytes;       // valid bytes: the packet's DataUsed, clamped by the caller to FrameExtent
+  size_t bytes;       // valid bytes: validCaptureBytes(DataUsed, FrameExtent)
   uint32_t channels;  // channels in use on the pin
 };
+
+// DataUsed comes back from the device: never trust it beyond the packet's own size.
+constexpr size_t validCaptureBytes(size_t dataUsed, size_t frameExtent) {
+  return dataUsed < frameExtent ? dataUsed : frameExtent;
+}
 
 struct HostOutput {
   const void* data;     // host output buffer of the half, or null

@@ -3,6 +3,7 @@
 // sized exactly, so AddressSanitizer catches any access past them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -143,13 +144,15 @@ TEST(SampleCopy, ShortCapturePacketFillsOnlyItsFrames) {
     size_t used;  // DataUsed of a packet of 100 frames
   };
   for (Case k : {Case{3, 2, 6 * 40}, Case{3, 2, 6 * 40 + 5}, Case{2, 2, 1}, Case{4, 1, 4 * 99 + 3},
-                 Case{4, 3, 0}}) {
-    const size_t stride = size_t{k.channels} * k.s, frames = 100, got = k.used / stride;
+                 Case{4, 3, 0}, Case{3, 2, 1 << 20} /* a reply claiming more than the packet */}) {
+    const size_t stride = size_t{k.channels} * k.s, frames = 100;
+    const size_t got = std::min(k.used, frames * stride) / stride;
     Bytes packet = pattern(frames * stride, 7);
     std::vector<Bytes> host(k.channels, Bytes(frames * k.s, 0x5A));
     std::vector<HostInput> ins;
     for (uint32_t c = 0; c < k.channels; ++c) ins.push_back({host[c].data(), host[c].size(), c});
-    InputCopy in = copyInput({packet.data(), k.used, k.channels}, k.s, ins.data(), ins.size());
+    InputCopy in = copyInput({packet.data(), validCaptureBytes(k.used, packet.size()), k.channels},
+                             k.s, ins.data(), ins.size());
     EXPECT_EQ(in.frames, got);
     for (uint32_t c = 0; c < k.channels; ++c)
       for (size_t i = 0; i < frames * k.s; ++i) {
