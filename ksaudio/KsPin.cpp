@@ -33,6 +33,7 @@ CKsPin::CKsPin(CKsFilter* pFilter, ULONG pinId, HRESULT* phr)
       m_cbMediums(0),
       m_cbInterfaces(0),
       m_pinType(eKsPinPlain),
+      m_nState(KSSTATE_STOP),
       m_wszName() {
   TraceEnter("CKsPin::CKsPin()");
   HRESULT hr = Init();
@@ -144,6 +145,7 @@ HRESULT CKsPin::Instantiate(BOOL looped) {
     DWORD error = createPin ? createPin(m_pFilter->GetHandle(), m_pksPinCreate, GENERIC_READ | GENERIC_WRITE,
                                         &m_handle)
                             : ERROR_FILE_NOT_FOUND;
+    m_nState = KSSTATE_STOP;
     if (error != ERROR_SUCCESS) {
       hr = static_cast<HRESULT>(0x80070000u | (error & 0xFFFF));
       m_handle = INVALID_HANDLE_VALUE;
@@ -159,6 +161,7 @@ HRESULT CKsPin::SetState(KSSTATE state) {
   ULONG value = static_cast<ULONG>(state);
   HRESULT hr = SetPropertySimple(ToGuid(ks::kPropSetConnection), ks::kPropertyConnectionState, &value, sizeof value);
   if (FAILED(hr)) Trace(kTraceFailure, "Failed to Set Pin State");
+  else m_nState = value;
   TraceLeaveResult("CKsPin::SetState", hr);
   return hr;
 }
@@ -166,8 +169,14 @@ HRESULT CKsPin::SetState(KSSTATE state) {
 HRESULT CKsPin::ClosePin() {
   TraceEnter("CKsPin::ClosePin()");
   if (IsValidHandle(m_handle)) {
-    SetState(KSSTATE_STOP);
+    // Results are ignored: the handle is closed whatever the device answers.
+    ULONG state = m_nState;
+    do {
+      state = state > ULONG{KSSTATE_STOP} && state <= ULONG{KSSTATE_RUN} ? state - 1 : ULONG{KSSTATE_STOP};
+      if (FAILED(SetState(static_cast<KSSTATE>(state)))) break;
+    } while (state != KSSTATE_STOP);
     SafeCloseHandle(m_handle);
+    m_nState = KSSTATE_STOP;
   }
   TraceLeaveResult("CKsPin::ClosePin", S_OK);
   return S_OK;

@@ -21,7 +21,9 @@ class CKsPin : public CKsIrpTarget {
   virtual HRESULT SetState(KSSTATE state);
 
   HRESULT Init();
-  // Stops the pin and closes its handle; nothing when it has none.
+  // Stops the pin (stepping down one state at a time from the last state set, as
+  // devices take one transition per request) and closes its handle; nothing when it
+  // has no handle.
   HRESULT ClosePin();
   // Reset begin, then reset end (sent even when begin failed); the end's result.
   HRESULT Reset();
@@ -58,6 +60,7 @@ class CKsPin : public CKsIrpTarget {
   ULONG m_cbMediums;
   ULONG m_cbInterfaces;
   ULONG m_pinType;
+  ULONG m_nState;  // the last KSSTATE set on the handle (KSSTATE_STOP when created)
   WCHAR m_wszName[MAX_PATH / sizeof(WCHAR)];  // 260 bytes
 
  private:
