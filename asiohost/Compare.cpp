@@ -1,0 +1,96 @@
+#include "Compare.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Signals.h"
+
+namespace asiohost {
+namespace {
+
+bool windowMatches(const std::vector<int32_t>& sent, int channels, const std::vector<int>& map, const WavAudio& played,
+                   size_t offset, size_t window) {
+  for (size_t f = 0; f < window; ++f)
+    for (int c = 0; c < channels; ++c)
+      if (sent[f * channels + c] != played.samples[(offset + f) * played.channels + map[c]]) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string Comparison::summary() const {
+  char s[256];
+  if (!aligned)
+    std::snprintf(s, sizeof s, "the sent stream was not found in what the device played");
+  else if (bitExact)
+    std::snprintf(s, sizeof s, "bit-exact over %zu frames (device began it at frame %zu)", comparedFrames, offsetFrames);
+  else
+    std::snprintf(s, sizeof s, "differs at frame %zu channel %d: sent 0x%08x, played 0x%08x (of %zu frames)",
+                  firstDifferentFrame, differentChannel, static_cast<unsigned>(sentValue),
+                  static_cast<unsigned>(playedValue), comparedFrames);
+  return s;
+}
+
+Comparison comparePlayed(const std::vector<int32_t>& sent, int channels, const std::vector<int>& map,
+                         const WavAudio& played, size_t maxOffsetFrames) {
+  Comparison c;
+  if (channels <= 0 || map.size() != static_cast<size_t>(channels)) return c;
+  for (int m : map)
+    if (m < 0 || m >= played.channels) return c;
+  const size_t sentFrames = sent.size() / channels, playedFrames = played.frames();
+  if (sentFrames == 0 || playedFrames == 0) return c;
+  // The window reaches past the first non-silent sent frame so leading silence cannot match alone.
+  size_t firstSound = 0;
+  while (firstSound < sentFrames && std::all_of(sent.begin() + firstSound * channels,
+                                                sent.begin() + (firstSound + 1) * channels, [](int32_t v) { return v == 0; }))
+    ++firstSound;
+  const size_t wantWindow = std::max<size_t>(1024, firstSound == sentFrames ? 0 : firstSound + 16);
+  for (size_t offset = 0; offset <= std::min(maxOffsetFrames, playedFrames - 1); ++offset) {
+    const size_t window = std::min({wantWindow, sentFrames, playedFrames - offset});
+    if (!windowMatches(sent, channels, map, played, offset, window)) continue;
+    c.aligned = true;
+    c.offsetFrames = offset;
+    c.comparedFrames = std::min(sentFrames, playedFrames - offset);
+    c.bitExact = true;
+    for (size_t f = window; f < c.comparedFrames && c.bitExact; ++f)
+      for (int ch = 0; ch < channels; ++ch) {
+        const int32_t s = sent[f * channels + ch], p = played.samples[(offset + f) * played.channels + map[ch]];
+        if (s != p) {
+          c.bitExact = false;
+          c.firstDifferentFrame = f;
+          c.differentChannel = ch;
+          c.sentValue = s;
+          c.playedValue = p;
+          break;
+        }
+      }
+    return c;
+  }
+  return c;
+}
+
+LoopbackLatency measureLoopback(const int32_t* captured, size_t frames, uint32_t rate, size_t sentFrames) {
+  LoopbackLatency l;
+  const MarkerTiming t = markerTiming(rate);
+  std::vector<int64_t> found;
+  for (uint64_t m = t.first; m < sentFrames; m += t.every) {
+    ++l.markersSent;
+    for (uint64_t i = m; i < frames && i < m + t.every; ++i) {
+      const int64_t v = captured[i];
+      if (v > 0x20000000 || v < -0x20000000) {
+        found.push_back(static_cast<int64_t>(i - m));
+        break;
+      }
+    }
+  }
+  l.markersFound = found.size();
+  if (found.empty()) return l;
+  std::sort(found.begin(), found.end());
+  l.minFrames = found.front();
+  l.maxFrames = found.back();
+  const size_t mid = found.size() / 2;
+  l.medianFrames = found.size() % 2 ? found[mid] : (found[mid - 1] + found[mid]) / 2.0;
+  return l;
+}
+
+}  // namespace asiohost

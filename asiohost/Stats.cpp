@@ -1,0 +1,79 @@
+#include "Stats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace asiohost {
+
+Distribution distributionOf(std::vector<double> v) {
+  Distribution d;
+  d.count = v.size();
+  if (v.empty()) return d;
+  std::sort(v.begin(), v.end());
+  double sum = 0;
+  for (double x : v) sum += x;
+  d.mean = sum / v.size();
+  const size_t mid = v.size() / 2;
+  d.median = v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
+  // Nearest rank: the smallest value with at least 99 % of the values at or below it.
+  const size_t rank = static_cast<size_t>(std::ceil(0.99 * v.size()));
+  d.p99 = v[rank - 1];
+  d.min = v.front();
+  d.max = v.back();
+  return d;
+}
+
+TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs) {
+  TimingFigures t;
+  t.nominalPeriodMs = nominalPeriodMs;
+  std::vector<double> intervals, inside;
+  intervals.reserve(n);
+  inside.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    inside.push_back(r[i].insideNs / 1e3);
+    if (i == 0) continue;
+    const double ms = (r[i].arrivalNs - r[i - 1].arrivalNs) / 1e6;
+    intervals.push_back(ms);
+    if (ms > 2 * nominalPeriodMs) ++t.stalls;
+  }
+  t.intervalMs = distributionOf(std::move(intervals));
+  t.insideUs = distributionOf(std::move(inside));
+  if (t.intervalMs.count) {
+    t.latenessP99Ms = t.intervalMs.p99 - nominalPeriodMs;
+    t.latenessMaxMs = t.intervalMs.max - nominalPeriodMs;
+  }
+  return t;
+}
+
+}  // namespace asiohost
+
+namespace asiohost {
+namespace {
+
+void appendPeaks(std::string& s, const char* label, const std::vector<double>& peaks) {
+  if (peaks.empty()) return;
+  s += label;
+  for (double p : peaks) {
+    char b[16];
+    if (p < 0) std::snprintf(b, sizeof b, " dsd");
+    else if (p <= 0) std::snprintf(b, sizeof b, " -inf");
+    else std::snprintf(b, sizeof b, " %.1f", 20.0 * std::log10(p));
+    s += b;
+  }
+}
+
+}  // namespace
+
+std::string statusLine(double seconds, uint64_t switches, const std::vector<double>& outputPeaks,
+                       const std::vector<double>& inputPeaks, uint64_t resets) {
+  char head[96];
+  std::snprintf(head, sizeof head, "%6.1f s  switches %llu", seconds, static_cast<unsigned long long>(switches));
+  std::string s = head;
+  appendPeaks(s, "  out dBFS", outputPeaks);
+  appendPeaks(s, "  in dBFS", inputPeaks);
+  s += "  resets " + std::to_string(resets);
+  return s;
+}
+
+}  // namespace asiohost

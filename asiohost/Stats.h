@@ -1,0 +1,37 @@
+// Figures of a run: callback intervals against the nominal period, time inside the callback.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Checks.h"
+
+namespace asiohost {
+
+struct Distribution {
+  size_t count = 0;
+  double mean = 0, median = 0, p99 = 0, min = 0, max = 0;
+};
+Distribution distributionOf(std::vector<double> values);
+
+struct TimingFigures {
+  double nominalPeriodMs = 0;
+  Distribution intervalMs;    // between consecutive switch arrivals
+  double latenessP99Ms = 0;   // interval minus the nominal period
+  double latenessMaxMs = 0;
+  size_t stalls = 0;          // intervals longer than two periods: the double buffer ran dry
+  Distribution insideUs;      // host time spent inside the callback
+};
+TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs);
+
+}  // namespace asiohost
+
+namespace asiohost {
+
+// The live status line: elapsed time, switches, peak level per channel (dBFS), resets.
+std::string statusLine(double seconds, uint64_t switches, const std::vector<double>& outputPeaks,
+                       const std::vector<double>& inputPeaks, uint64_t resets);
+
+}  // namespace asiohost
