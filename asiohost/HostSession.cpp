@@ -361,7 +361,8 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
       }
       types.push_back({dir == 1, c, info.type});
     }
-  const CheckResult typeCheck = checkSampleTypes(types, setup.expectBits);
+  CheckResult typeCheck = checkSampleTypes(types, setup.expectBits);
+  typeCheck.name = "streamed " + typeCheck.name;
   checks.add(typeCheck);
   checks.add(checkDsdTypes(types, rate, dsd_));
   for (const ChannelType& t : types) {

@@ -90,7 +90,7 @@ StreamSetup setupFor(const Options& o) {
   setup.signal.kind = o.signal == SignalKind::Sine && isDsdRate(o.rate) ? SignalKind::Dsd : o.signal;
   setup.signal.frequency = o.frequency;
   setup.signal.levelDb = o.levelDb;
-  setup.wantInputs = o.command == Command::Latency || !o.recordFile.empty() || !o.inputs.empty();
+  setup.wantInputs = o.command == Command::Latency || o.command == Command::Check || !o.recordFile.empty() || !o.inputs.empty();
   if (o.command == Command::Latency) {
     if (setup.outputs.empty()) setup.outputs = {0};
     if (setup.inputs.empty()) setup.inputs = {0};
@@ -117,10 +117,7 @@ void addLoopbackCheck(RunState& st, const HostSession& session) {
 // The command's steps; returns the exit status. The driver is released on the way when
 // the run gets that far (what the device played may be written only then).
 int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sysHandle, FILE* out, RunState& st) {
-  if (!session.init(sysHandle, st.error)) return 3;
-  std::fprintf(out, "Driver: \"%s\", version %d\n", session.facts().name.c_str(), session.facts().version);
-  if (o.command == Command::Check) session.query(st.checks);
-
+  // Files first: a bad one should not cost a driver start.
   StreamSetup setup = setupFor(o);
   WavAudio wav;
   if (o.signal == SignalKind::Wav) {
@@ -135,6 +132,10 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
       return 4;
     }
   }
+  if (!session.init(sysHandle, st.error)) return 3;
+  std::fprintf(out, "Driver: \"%s\", version %d\n", session.facts().name.c_str(), session.facts().version);
+  if (o.command == Command::Check) session.query(st.checks);
+
   Failure failure = Failure::None;
   if (!session.prepare(setup, st.checks, failure, st.error)) return static_cast<int>(failure);
 

@@ -1,0 +1,166 @@
+// The host program end to end: the in-test driver DLL registered in the test prefix's
+// registry as hosts find drivers, and asiohost.exe run against it as a child process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "Wav.h"
+
+namespace {
+
+const char kGoodClsid[] = "{6A3F1C52-8E1B-4C7A-9D21-5B0E7F4A1C01}";
+const char kOrphanClsid[] = "{6A3F1C52-8E1B-4C7A-9D21-5B0E7F4A1C02}";  // no class key
+
+std::string dosPath(std::string unixPath) {
+  for (char& c : unixPath)
+    if (c == '/') c = '\\';
+  return "Z:" + unixPath;
+}
+
+bool setString(HKEY root, const std::string& key, const char* name, const std::string& value) {
+  HKEY k;
+  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &k, nullptr) != ERROR_SUCCESS)
+    return false;
+  const LONG rc = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(k);
+  return rc == ERROR_SUCCESS;
+}
+
+struct Result {
+  DWORD exitCode = 999;
+  std::string output;
+};
+
+class Program : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string dll = dosPath(ASIOHOST_FAKE_DLL);
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test", "CLSID", kGoodClsid));
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test", "Driver", dll));
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test", "Description", "in-test driver"));
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Orphan Host Test", "CLSID", kOrphanClsid));
+    const std::string cls = std::string("Software\\Classes\\CLSID\\") + kGoodClsid;
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, cls, nullptr, "Fake ASIO Host Test"));
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, cls + "\\InprocServer32", nullptr, dll));
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, cls + "\\InprocServer32", "ThreadingModel", "Apartment"));
+  }
+  static void TearDownTestSuite() {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Orphan Host Test");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\Classes\\CLSID\\") + kGoodClsid).c_str());
+  }
+
+  // Runs asiohost.exe with the arguments and the fake driver's faults; output is stdout and stderr.
+  static Result run(const std::string& args, const std::string& faults = "", DWORD limitMs = 60000) {
+    Result r;
+    SetEnvironmentVariableA("ASIOHOST_FAKE_FAULTS", faults.c_str());
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string outPath = std::string(dir) + "asiohost_program_test.txt";
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return r;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = out;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string line = "\"" + dosPath(ASIOHOST_EXE) + "\" " + args;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(out);
+    if (!started) return r;
+    if (WaitForSingleObject(pi.hProcess, limitMs) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 998);
+    GetExitCodeProcess(pi.hProcess, &r.exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    HANDLE in = CreateFileA(outPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in != INVALID_HANDLE_VALUE) {
+      char buf[4096];
+      DWORD n;
+      while (ReadFile(in, buf, sizeof buf, &n, nullptr) && n) r.output.append(buf, n);
+      CloseHandle(in);
+    }
+    DeleteFileA(outPath.c_str());
+    return r;
+  }
+};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(Program, ListsDriversAsHostsFindThem) {
+  const Result r = run("list");
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, "Fake ASIO Host Test")) << r.output;
+  EXPECT_TRUE(contains(r.output, kGoodClsid)) << r.output;
+  EXPECT_TRUE(contains(r.output, "asiohost_fakedriver.dll")) << r.output;
+  EXPECT_TRUE(contains(r.output, "in-test driver")) << r.output;
+}
+
+TEST_F(Program, ConformanceRunPassesOnAGoodDriverAndFailsOnABrokenOne) {
+  Result r = run("check -d \"fake asio host test\" -n 40 -q --expect-bits 32");
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, " 0 failed")) << r.output;
+
+  r = run("check -d \"Fake ASIO Host Test\" -n 40 -q", "position,half,afterstop");
+  EXPECT_EQ(r.exitCode, 1u) << r.output;
+  EXPECT_TRUE(contains(r.output, "[FAIL] switch halves alternate")) << r.output;
+  EXPECT_TRUE(contains(r.output, "[FAIL] sample position grows by one buffer per switch")) << r.output;
+  EXPECT_TRUE(contains(r.output, "[FAIL] no switch after stop returns")) << r.output;
+  EXPECT_TRUE(contains(r.output, " 3 failed")) << r.output;
+}
+
+TEST_F(Program, BadInputGetsAMessageAndAnExitStatus) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string notWav = std::string(dir) + "asiohost_not_a.wav";
+  HANDLE f = CreateFileA(notWav.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written;
+  WriteFile(f, "RIFF\x04\0\0\0WAVEdata", 16, &written, nullptr);
+  CloseHandle(f);
+  struct Case {
+    std::string args, faults;
+    DWORD exit;
+    const char* message;
+  } cases[] = {
+      {"check -d \"No Such Driver\"", "", 3, "\"No Such Driver\" is not installed"},
+      {"check -d \"Fake Orphan Host Test\"", "", 3, "cannot be created"},
+      {"check -d \"Fake ASIO Host Test\"", "init", 3, "refused init: no device"},
+      {"play -d \"Fake ASIO Host Test\" -q", "create", 3, "createBuffers(2 channels, 480 frames) failed: ASE_NoMemory"},
+      {"check -d \"Fake ASIO Host Test\" -n 10 -q --timeout-ms 1000", "hang", 3, "stop did not return within 1000 ms"},
+      {"play -d \"Fake ASIO Host Test\" -q -i \"" + notWav + "\"", "", 4, "malformed WAV: no 'fmt ' chunk"},
+      {"play --rate fast", "", 2, "invalid value 'fast' for --rate"},
+  };
+  for (const Case& c : cases) {
+    const Result r = run(c.args, c.faults);
+    EXPECT_EQ(r.exitCode, c.exit) << c.args << "\n" << r.output;
+    EXPECT_TRUE(contains(r.output, c.message)) << c.args << "\n" << r.output;
+  }
+  DeleteFileA(notWav.c_str());
+}
+
+TEST_F(Program, PlaysBitExactlyAndMeasuresTheLoopback) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string played = std::string(dir) + "asiohost_played.wav";
+  SetEnvironmentVariableA("ASIOHOST_FAKE_PLAYED", played.c_str());
+  Result r = run("play -d \"Fake ASIO Host Test\" -t 1 -q -s sine --compare \"" + played + "\"");
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, "[pass] the device played what was sent: bit-exact")) << r.output;
+
+  r = run("play -d \"Fake ASIO Host Test\" -t 1 -q -r 2822400 --compare \"" + played + "\"");
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, "native DSD")) << r.output;
+  EXPECT_TRUE(contains(r.output, "bit-exact")) << r.output;
+  SetEnvironmentVariableA("ASIOHOST_FAKE_PLAYED", nullptr);
+  DeleteFileA(played.c_str());
+
+  r = run("latency -d \"Fake ASIO Host Test\" -t 1.5 -q -b 300");
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, "round trip 600 frames (12.50 ms)")) << r.output;
+}
+
+}  // namespace
