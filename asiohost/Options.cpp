@@ -88,6 +88,7 @@ const char* helpText() {
          "                               (default auto: when the driver supports it)\n"
          "      --expect-bits N   check that PCM channels carry N-bit samples\n"
          "      --compare FILE    WAV of what the device played, compared with what was sent\n"
+         "                        (default: $TESSALINE_VIRTUAL_DEVICE_WAV when set)\n"
          "      --json FILE       write a JSON summary (- for standard output)\n"
          "      --timeout-ms MS   limit of every wait on the driver (default 5000)\n"
          "  -q, --quiet           no live status line\n"

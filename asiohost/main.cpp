@@ -71,7 +71,11 @@ int main() {
     std::fprintf(stderr, "asiohost: %s\nTry 'asiohost --help'.\n", parsed.error.c_str());
     return 2;
   }
-  const Options& o = parsed.options;
+  Options o = parsed.options;
+  // With the virtual DAC writing what it played, compare with that unless told otherwise.
+  char playedByDevice[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", playedByDevice, MAX_PATH);
+  if (o.playedFile.empty() && o.command != Command::List && n > 0 && n < MAX_PATH) o.playedFile = playedByDevice;
   ComApartment com;
   if (FAILED(com.hr)) {
     std::fprintf(stderr, "asiohost: COM cannot be initialised: %s\n", hresultText(com.hr).c_str());
