@@ -1,0 +1,83 @@
+#include "AnimatedLabel.h"
+
+#include "SkinBitmaps.h"
+#include "SkinDialog.h"
+
+IMPLEMENT_DYNAMIC(CAnimatedLabel, CBitmapBtn)
+IMPLEMENT_DYNAMIC(CSkinLabel, CAnimatedLabel)
+
+CAnimatedLabel::CAnimatedLabel() {
+  LOGFONTA lf{};
+  if (::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf)) m_font.Attach(::CreateFontIndirectA(&lf));
+}
+
+void CAnimatedLabel::SetLabelFont(HFONT font) {
+  if (font) m_font.Attach(font);
+}
+
+void CAnimatedLabel::PreSubclassWindow() {
+  CBitmapBtn::PreSubclassWindow();
+  RecomputeLayout();
+}
+
+void CAnimatedLabel::SetText(const char* text) {
+  const bool wasRunning = m_overflow;
+  m_text = text ? text : "";
+  if (m_hWnd) {
+    SetWindowText(m_text.c_str());
+    if (wasRunning) KillTimer(kMarqueeTimer);
+  }
+  RecomputeLayout();
+}
+
+void CAnimatedLabel::RecomputeLayout() {
+  int widthOfW = 0;
+  RECT client{};
+  if (m_hWnd) {
+    GetClientRect(&client);
+    // Measured in the label's device context with its default font.
+    CClientDC dc(m_hWnd);
+    SIZE size{};
+    if (dc && ::GetTextExtentPoint32A(dc, "W", 1, &size)) widthOfW = size.cx;
+  }
+  const skin::LabelLayout layout = skin::layoutLabel(client.right - client.left, widthOfW, m_text.size());
+  m_visibleCount = layout.visibleCount;
+  m_overflow = layout.overflow;
+  m_scrollOffset = 0;
+  if (!m_hWnd) return;
+  // Text that does not fit scrolls, so that all of it can be read.
+  if (m_overflow) SetTimer(kMarqueeTimer, kMarqueePeriodMs);
+  Invalidate();
+}
+
+void CAnimatedLabel::OnPaint() {
+  CPaintDC dc(m_hWnd);
+  if (!dc) return;
+  RECT client;
+  GetClientRect(&client);
+  skin::DrawBitmap(dc, m_background, 0, 0);
+  const skin::LabelLine line = CurrentLine();
+  const UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (line.centred ? DT_CENTER : 0);
+  CSelectObject font(dc, m_font);
+  const int oldMode = ::SetBkMode(dc, TRANSPARENT);
+  const COLORREF oldColour = ::SetTextColor(dc, m_textColour);
+  ::DrawTextA(dc, line.text.c_str(), static_cast<int>(line.text.size()), &client, flags);
+  ::SetTextColor(dc, oldColour);
+  ::SetBkMode(dc, oldMode);
+}
+
+void CAnimatedLabel::OnTimer(UINT_PTR id) {
+  if (id != kMarqueeTimer) return CBitmapBtn::OnTimer(id);
+  m_scrollOffset = skin::nextMarqueeOffset(m_scrollOffset, m_text.size());
+  Invalidate();
+}
+
+void CSkinLabel::OnLButtonUp(UINT flags, POINT point) {
+  CAnimatedLabel::OnLButtonUp(flags, point);
+  if (CSkinDialog* dialog = SkinDialogOf(*this)) dialog->OnSkinLabelUp(m_index);
+}
+
+void CSkinLabel::OnMouseMove(UINT, POINT point) {
+  if (CSkinDialog* dialog = SkinDialogOf(*this)) dialog->OnSkinMouseOver(m_name.c_str(), point.x, point.y);
+  Default();
+}

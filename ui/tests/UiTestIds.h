@@ -1,0 +1,6 @@
+#pragma once
+#define IDD_UI_TEST 200
+#define IDC_TEST_COMBO 1001
+#define IDC_TEST_IP 1002
+#define IDC_TEST_SLIDER 1003
+#define IDC_TEST_BUTTON 1004

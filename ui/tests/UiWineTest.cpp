@@ -1,0 +1,205 @@
+// The UI framework against real windows under Wine: a dialog from a template with its modal
+// loop, subclassed controls with their wrappers, message dispatch and owner-draw reflection.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "Controls.h"
+#include "Dialog.h"
+#include "Gdi.h"
+#include "NotifyIcon.h"
+#include "UiTestIds.h"
+#include "WinApp.h"
+
+namespace {
+
+constexpr UINT_PTR kCheckTimer = 7;
+
+class COwnerButton : public CButton {
+ public:
+  int draws = 0;
+  int upClicks = 0;
+  int preTranslated = 0;
+  void DrawItem(DRAWITEMSTRUCT* dis) override {
+    ++draws;
+    ::FillRect(dis->hDC, &dis->rcItem, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+  }
+  BOOL PreTranslateMessage(MSG* msg) override {
+    if (msg->message == WM_APP) ++preTranslated;
+    return FALSE;
+  }
+
+ protected:
+  void OnLButtonUp(UINT flags, POINT point) override {
+    ++upClicks;
+    CButton::OnLButtonUp(flags, point);
+  }
+};
+
+class CTestDialog : public CDialog {
+ public:
+  CTestDialog() : CDialog(IDD_UI_TEST) {}
+
+  CComboBox combo;
+  CIPAddressCtrl ip;
+  CSliderCtrl slider;
+  COwnerButton button;
+  CToolTipCtrl tooltip;
+  std::vector<std::string> failures;
+  int timerTicks = 0;
+  bool initialised = false;
+
+  void expect(bool ok, const char* what) {
+    if (!ok) failures.push_back(what);
+  }
+
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    initialised = true;
+    expect(combo.SubclassDlgItem(IDC_TEST_COMBO, this), "combo bound");
+    expect(ip.SubclassDlgItem(IDC_TEST_IP, this), "ip bound");
+    expect(slider.SubclassDlgItem(IDC_TEST_SLIDER, this), "slider bound");
+    expect(button.SubclassDlgItem(IDC_TEST_BUTTON, this), "button bound");
+    expect(!button.SubclassWindow(button.m_hWnd), "a window binds to one object only");
+    expect(CWnd::FromHandlePermanent(combo.m_hWnd) == &combo, "handle maps to its object");
+    expect(tooltip.Create(this), "tooltip created");
+    expect(tooltip.AddTool(&button, "Owner drawn", nullptr, 1), "tool added");
+    SetTimer(kCheckTimer, 10);
+    PostMessage(WM_APP);  // goes through the modal loop's pre-translation
+    ::PostMessageA(button.m_hWnd, WM_APP, 0, 0);
+    return TRUE;
+  }
+
+ protected:
+  void OnTimer(UINT_PTR id) override {
+    if (id != kCheckTimer) return CDialog::OnTimer(id);
+    if (++timerTicks < 3) return;
+    KillTimer(kCheckTimer);
+    CheckControls();
+    EndDialog(42);
+  }
+
+ private:
+  void CheckControls() {
+    expect(combo.AddString("44100") == 0, "add string");
+    expect(combo.AddString("48000") == 1, "add second string");
+    expect(combo.GetCount() == 2, "count");
+    expect(combo.SetCurSel(1) == 1 && combo.GetCurSel() == 1, "selection");
+    expect(combo.GetLBText(1) == "48000", "item text");
+    expect(combo.GetLBText(9).empty(), "bad index gives empty text");
+    expect(combo.FindStringExact(-1, "44100") == 0, "find");
+    expect(combo.SetItemData(0, 1234) && combo.GetItemData(0) == 1234, "item data");
+
+    ip.SetAddress(MAKEIPADDRESS(192, 168, 1, 20));
+    DWORD address = 0;
+    expect(ip.GetAddress(address) == 4 && address == MAKEIPADDRESS(192, 168, 1, 20), "ip address");
+    ip.ClearAddress();
+    expect(ip.IsBlank(), "ip cleared");
+
+    slider.SetRange(0, 100);
+    slider.SetPos(30);
+    expect(slider.GetPos() == 30 && slider.GetRangeMax() == 100, "trackbar position");
+    RECT thumb{};
+    slider.GetThumbRect(&thumb);
+    expect(thumb.right > thumb.left, "thumb rectangle");
+
+    expect(tooltip.GetToolCount() == 1, "tool count");
+    tooltip.UpdateTipText("Renamed", &button, 1);
+
+    button.Invalidate();
+    button.UpdateWindow();
+    expect(button.draws > 0, "owner drawing reflected to the button");
+    button.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    button.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    expect(button.upClicks == 1, "mouse message reached the handler");
+    expect(button.preTranslated == 1, "posted message pre-translated by the control");
+    expect(GetWindowText() == "UI framework test", "window text");
+  }
+};
+
+TEST(UiFramework, ModalDialogFromTemplateRunsItsLoopAndControls) {
+  CTestDialog dialog;
+  EXPECT_EQ(dialog.DoModal(), 42);
+  EXPECT_TRUE(dialog.initialised);
+  for (const std::string& f : dialog.failures) ADD_FAILURE() << f;
+  EXPECT_EQ(dialog.m_hWnd, nullptr) << "the modal loop destroys the dialog";
+  EXPECT_EQ(dialog.combo.m_hWnd, nullptr) << "children detach when destroyed";
+  EXPECT_STREQ(dialog.RuntimeClassName(), "CDialog");
+  EXPECT_TRUE(dialog.slider.IsKindOf(RUNTIME_CLASS(CWnd)));
+}
+
+TEST(UiFramework, MissingTemplateFailsCleanly) {
+  CDialog dialog(9999);
+  EXPECT_EQ(dialog.DoModal(), -1);
+  EXPECT_FALSE(dialog.Create());
+}
+
+TEST(UiFramework, OkEndsTheDialogAndQuitEndsTheLoop) {
+  class CQuitting : public CDialog {
+   public:
+    CQuitting() : CDialog(IDD_UI_TEST) {}
+    BOOL OnInitDialog() override {
+      PostMessage(WM_COMMAND, IDOK);
+      return TRUE;
+    }
+  } okDialog;
+  EXPECT_EQ(okDialog.DoModal(), IDOK);
+
+  CDialog quitDialog(IDD_UI_TEST);
+  ::PostQuitMessage(3);
+  EXPECT_EQ(quitDialog.DoModal(), IDCANCEL);
+  MSG msg;
+  EXPECT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "quit left for the outer loop";
+}
+
+TEST(UiFramework, ApplicationObjectRunsInitInstance) {
+  class CTestApp : public CWinApp {
+   public:
+    bool inited = false;
+    BOOL InitInstance() override {
+      inited = true;
+      SetRegistryKey("Local AppWizard-Generated Applications");
+      return FALSE;
+    }
+    int ExitInstance() override { return 5; }
+  } app;
+  EXPECT_EQ(CWinApp::Current(), &app);
+  EXPECT_EQ(app.RunApplication(::GetModuleHandleA(nullptr)), 5);
+  EXPECT_TRUE(app.inited);
+  EXPECT_EQ(app.RegistryKey(), "Local AppWizard-Generated Applications");
+}
+
+TEST(UiFramework, NotificationIconAddsModifiesAndDeletes) {
+  CDialog owner(IDD_UI_TEST);
+  ASSERT_TRUE(owner.Create());
+  CNotifyIcon icon;
+  EXPECT_GE(CNotifyIcon::RecordSize(), static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
+  HICON appIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  EXPECT_TRUE(icon.Add(owner.m_hWnd, 50, WM_APP + 1, appIcon, "Tessaline USB Audio Control Panel2"));
+  EXPECT_STREQ(icon.Record().szTip, "Tessaline USB Audio Control Panel2");
+  EXPECT_TRUE(icon.Modify(nullptr, "N/A"));
+  EXPECT_STREQ(icon.Record().szTip, "N/A");
+  EXPECT_TRUE(icon.Delete());
+  EXPECT_FALSE(icon.IsAdded());
+  EXPECT_FALSE(icon.Delete()) << "deleting twice does nothing";
+  owner.DestroyWindow();
+}
+
+TEST(UiFramework, GdiOwnersRelease) {
+  CBitmap bitmap;
+  EXPECT_FALSE(bitmap.LoadBitmap(::GetModuleHandleA(nullptr), 4242));
+  EXPECT_EQ(bitmap.GetSize().cx, 0);
+  CClientDC screen(nullptr);
+  bitmap.Attach(::CreateCompatibleBitmap(screen, 7, 3));
+  EXPECT_EQ(bitmap.GetSize().cx, 7);
+  EXPECT_EQ(bitmap.GetSize().cy, 3);
+  CMemoryDC memory(screen);
+  CSelectObject selected(memory, bitmap);
+  EXPECT_TRUE(selected.Selected());
+}
+
+}  // namespace
