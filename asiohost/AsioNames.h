@@ -6,7 +6,7 @@
 
 namespace asiohost {
 
-std::string asioErrorName(int32_t code);     // "ASE_OK", "ASE_NotPresent", or the number
+std::string asioErrorName(int32_t code);  // "ASE_OK", "ASE_NotPresent", or the number
 std::string futureSelectorName(int32_t selector);
 std::string messageSelectorName(int32_t selector);
 

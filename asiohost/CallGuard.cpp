@@ -2,7 +2,8 @@
 
 namespace asiohost {
 
-CallGuard::CallGuard(int timeoutMs, TimeoutHandler onTimeout) : timeoutMs_(timeoutMs), onTimeout_(std::move(onTimeout)) {
+CallGuard::CallGuard(int timeoutMs, TimeoutHandler onTimeout)
+    : timeoutMs_(timeoutMs), onTimeout_(std::move(onTimeout)) {
   InitializeCriticalSection(&lock_);
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (wake_) thread_ = CreateThread(nullptr, 0, &CallGuard::watch, this, 0, nullptr);

@@ -35,7 +35,8 @@ CheckResult checkHalvesAlternate(const SwitchRecord* r, size_t n) {
     if (r[i].half != 0 && r[i].half != 1)
       return {name, false, "switch " + u64(i) + " carries half " + std::to_string(r[i].half)};
     if (i > 0 && r[i].half == r[i - 1].half)
-      return {name, false, "switches " + u64(i - 1) + " and " + u64(i) + " both carry half " + std::to_string(r[i].half)};
+      return {name, false,
+              "switches " + u64(i - 1) + " and " + u64(i) + " both carry half " + std::to_string(r[i].half)};
   }
   return {name, true, u64(n) + " switches, first half " + std::to_string(r[0].half)};
 }
@@ -50,8 +51,8 @@ CheckResult checkPositionsAdvance(const SwitchRecord* r, size_t n, int32_t buffe
     if (r[i].position < r[i - 1].position || step != static_cast<uint64_t>(bufferFrames)) {
       const int64_t signedStep = static_cast<int64_t>(r[i].position) - static_cast<int64_t>(r[i - 1].position);
       return {name, false,
-              "switch " + u64(i) + ": position " + u64(r[i].position) + " after " + u64(r[i - 1].position) +
-                  " (step " + std::to_string(signedStep) + ", expected " + std::to_string(bufferFrames) + ")"};
+              "switch " + u64(i) + ": position " + u64(r[i].position) + " after " + u64(r[i - 1].position) + " (step " +
+                  std::to_string(signedStep) + ", expected " + std::to_string(bufferFrames) + ")"};
     }
   }
   return {name, true, "from " + u64(r[0].position) + " to " + u64(r[n - 1].position)};
@@ -66,7 +67,8 @@ CheckResult checkTimestampsMonotonic(const SwitchRecord* r, size_t n) {
     ++valid;
     if (last && r[i].systemTimeNs < last->systemTimeNs)
       return {name, false,
-              "switch " + u64(i) + ": system time " + u64(r[i].systemTimeNs) + " ns after " + u64(last->systemTimeNs) + " ns"};
+              "switch " + u64(i) + ": system time " + u64(r[i].systemTimeNs) + " ns after " + u64(last->systemTimeNs) +
+                  " ns"};
     last = &r[i];
   }
   if (valid == 0) return {name, false, "no switch carried a valid system time"};
@@ -83,10 +85,12 @@ CheckResult checkSamplePositionAgrees(const SwitchRecord* r, size_t n) {
       ++compared;
       if (r[i].queriedPosition != r[i].position)
         return {name, false,
-                "switch " + u64(i) + ": time info says " + u64(r[i].position) + ", getSamplePosition " + u64(r[i].queriedPosition)};
+                "switch " + u64(i) + ": time info says " + u64(r[i].position) + ", getSamplePosition " +
+                    u64(r[i].queriedPosition)};
     }
   }
-  return {name, true, compared ? u64(compared) + " switches compared with their time info" : "answered in every switch"};
+  return {name, true,
+          compared ? u64(compared) + " switches compared with their time info" : "answered in every switch"};
 }
 
 CheckResult checkNoSwitchAfterStop(uint64_t switchesAfterStop, double watchedMs) {

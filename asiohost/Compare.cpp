@@ -23,7 +23,8 @@ std::string Comparison::summary() const {
   if (!aligned)
     std::snprintf(s, sizeof s, "the sent stream was not found in what the device played");
   else if (bitExact)
-    std::snprintf(s, sizeof s, "bit-exact over %zu frames (device began it at frame %zu)", comparedFrames, offsetFrames);
+    std::snprintf(s, sizeof s, "bit-exact over %zu frames (device began it at frame %zu)", comparedFrames,
+                  offsetFrames);
   else
     std::snprintf(s, sizeof s, "differs at frame %zu channel %d: sent 0x%08x, played 0x%08x (of %zu frames)",
                   firstDifferentFrame, differentChannel, static_cast<unsigned>(sentValue),
@@ -41,8 +42,9 @@ Comparison comparePlayed(const std::vector<int32_t>& sent, int channels, const s
   if (sentFrames == 0 || playedFrames == 0) return c;
   // The window reaches past the first non-silent sent frame so leading silence cannot match alone.
   size_t firstSound = 0;
-  while (firstSound < sentFrames && std::all_of(sent.begin() + firstSound * channels,
-                                                sent.begin() + (firstSound + 1) * channels, [](int32_t v) { return v == 0; }))
+  while (firstSound < sentFrames &&
+         std::all_of(sent.begin() + firstSound * channels, sent.begin() + (firstSound + 1) * channels,
+                     [](int32_t v) { return v == 0; }))
     ++firstSound;
   const size_t wantWindow = std::max<size_t>(1024, firstSound == sentFrames ? 0 : firstSound + 16);
   for (size_t offset = 0; offset <= std::min(maxOffsetFrames, playedFrames - 1); ++offset) {

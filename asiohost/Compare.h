@@ -11,9 +11,9 @@
 namespace asiohost {
 
 struct Comparison {
-  bool aligned = false;       // the sent stream was found in what was played
+  bool aligned = false;  // the sent stream was found in what was played
   bool bitExact = false;
-  size_t offsetFrames = 0;    // played frame where the sent stream begins
+  size_t offsetFrames = 0;  // played frame where the sent stream begins
   size_t comparedFrames = 0;
   // First difference (when not bit-exact): sent frame index, channel and both values.
   size_t firstDifferentFrame = 0;

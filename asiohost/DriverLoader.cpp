@@ -10,8 +10,9 @@ std::string hresultText(HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
   char* text = nullptr;
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string out = code;
   if (n && text) {
     std::string t(text, n);

@@ -114,7 +114,8 @@ std::vector<InstalledDriver> listInstalledDrivers(std::string& error) {
 
 const InstalledDriver* findDriver(const std::vector<InstalledDriver>& drivers, const std::string& name) {
   for (const InstalledDriver& d : drivers)
-    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, d.name.c_str(), -1, name.c_str(), -1) == CSTR_EQUAL) return &d;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, d.name.c_str(), -1, name.c_str(), -1) == CSTR_EQUAL)
+      return &d;
   return nullptr;
 }
 

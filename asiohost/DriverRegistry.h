@@ -10,14 +10,14 @@
 namespace asiohost {
 
 struct InstalledDriver {
-  std::string name;          // the subkey's name, as hosts show it
-  std::string clsidText;     // "CLSID" value as stored
-  std::string path;          // "Driver" value (the module), may be empty
-  std::string description;   // "Description" value, may be empty
+  std::string name;                 // the subkey's name, as hosts show it
+  std::string clsidText;            // "CLSID" value as stored
+  std::string path;                 // "Driver" value (the module), may be empty
+  std::string description;          // "Description" value, may be empty
   bool in64 = false, in32 = false;  // registry views it was found in
   bool clsidValid = false;
   CLSID clsid{};
-  std::string problem;       // why it cannot be loaded as stored (wrong value type, bad CLSID)
+  std::string problem;  // why it cannot be loaded as stored (wrong value type, bad CLSID)
 };
 
 // Drivers of both views, merged by name. `error` is set (and the list empty) only when the

@@ -15,8 +15,8 @@ std::atomic<HostSession*> HostSession::active_{nullptr};
 
 namespace {
 
-constexpr double kProbeRates[] = {32000, 44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000,
-                                  tess::kDsd64, tess::kDsd128, tess::kDsd256};
+constexpr double kProbeRates[] = {32000,  44100,  48000,  88200,        96000,         176400,
+                                  192000, 352800, 384000, tess::kDsd64, tess::kDsd128, tess::kDsd256};
 
 uint64_t fileTimeNs(const FILETIME& f) {
   return ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) * 100;
@@ -102,7 +102,8 @@ bool HostSession::init(HWND sysHandle, std::string& error) {
     char message[256] = {};
     guard_.call("getErrorMessage", [&] { driver_->getErrorMessage(message); });
     message[sizeof message - 1] = 0;
-    error = std::string("the driver refused init") + (message[0] ? ": " + std::string(message) : " (it gave no reason)");
+    error =
+        std::string("the driver refused init") + (message[0] ? ": " + std::string(message) : " (it gave no reason)");
     return false;
   }
   return true;
@@ -118,12 +119,11 @@ void HostSession::query(CheckList& checks) {
 
   rc = guard_.call("getLatencies", [&] { return driver_->getLatencies(&f.inputLatency, &f.outputLatency); });
   checks.add("getLatencies", rc == ASE_OK && f.inputLatency >= 0 && f.outputLatency >= 0,
-             asioErrorName(rc) + ", input " + std::to_string(f.inputLatency) + ", output " + std::to_string(f.outputLatency) +
-                 " frames");
+             asioErrorName(rc) + ", input " + std::to_string(f.inputLatency) + ", output " +
+                 std::to_string(f.outputLatency) + " frames");
 
-  rc = guard_.call("getBufferSize", [&] {
-    return driver_->getBufferSize(&f.minSize, &f.maxSize, &f.preferredSize, &f.granularity);
-  });
+  rc = guard_.call("getBufferSize",
+                   [&] { return driver_->getBufferSize(&f.minSize, &f.maxSize, &f.preferredSize, &f.granularity); });
   CheckResult sizes = checkBufferSizes(f.minSize, f.maxSize, f.preferredSize, f.granularity);
   if (rc != ASE_OK) sizes = {sizes.name, false, asioErrorName(rc)};
   checks.add(sizes);
@@ -144,8 +144,9 @@ void HostSession::query(CheckList& checks) {
       odd += " " + hz(rate) + ": " + asioErrorName(r);
     }
   }
-  checks.add("canSampleRate over the table and DSD rates", anyPcm && odd.empty(),
-             "accepted " + (accepted.empty() ? std::string("none") : accepted) + (odd.empty() ? "" : "; unexpected" + odd));
+  checks.add(
+      "canSampleRate over the table and DSD rates", anyPcm && odd.empty(),
+      "accepted " + (accepted.empty() ? std::string("none") : accepted) + (odd.empty() ? "" : "; unexpected" + odd));
 
   f.channels.clear();
   std::string bad;
@@ -158,7 +159,8 @@ void HostSession::query(CheckList& checks) {
       const ASIOError r = guard_.call("getChannelInfo", [&] { return driver_->getChannelInfo(&info); });
       info.name[sizeof info.name - 1] = 0;
       if (r != ASE_OK || info.channel != c || (info.isInput != ASIOFalse) != (dir == 1))
-        bad += std::string(bad.empty() ? "" : "; ") + (dir ? "input " : "output ") + std::to_string(c) + ": " + asioErrorName(r);
+        bad += std::string(bad.empty() ? "" : "; ") + (dir ? "input " : "output ") + std::to_string(c) + ": " +
+               asioErrorName(r);
       f.channels.push_back(info);
     }
   }
@@ -178,8 +180,8 @@ void HostSession::query(CheckList& checks) {
     current += c.isCurrentSource ? 1 : 0;
   }
   checks.add("getClockSources", rc == ASE_OK && clockCount >= 1 && clockCount <= 32 && current == 1,
-             asioErrorName(rc) + ", " + std::to_string(clockCount) + " source(s), " + std::to_string(current) + " current" +
-                 (f.clocks.empty() ? "" : ", first \"" + std::string(f.clocks[0].name) + "\""));
+             asioErrorName(rc) + ", " + std::to_string(clockCount) + " source(s), " + std::to_string(current) +
+                 " current" + (f.clocks.empty() ? "" : ", first \"" + std::string(f.clocks[0].name) + "\""));
 
   // Capability questions answer ASE_SUCCESS or ASE_NotPresent; an unknown selector is never a success.
   f.future.clear();
@@ -203,7 +205,8 @@ void HostSession::query(CheckList& checks) {
   for (const auto& p : f.future)
     if (p.second == ASE_SUCCESS) answers += (answers.empty() ? "" : " ") + futureSelectorName(p.first);
   checks.add("future selectors", futureOdd.empty(),
-             futureOdd.empty() ? "supported: " + (answers.empty() ? std::string("none") : answers) : "unexpected:" + futureOdd);
+             futureOdd.empty() ? "supported: " + (answers.empty() ? std::string("none") : answers)
+                               : "unexpected:" + futureOdd);
 
   // Each DSD rate the driver accepts must switch the channels to a one-bit DSD type.
   const bool ioFormats = std::any_of(f.future.begin(), f.future.end(), [](const std::pair<int32_t, int32_t>& p) {
@@ -282,7 +285,8 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
   double current = 0;
   rc = guard_.call("getSampleRate", [&] { return driver_->getSampleRate(&current); });
   if (rate > 0) {
-    checks.add("getSampleRate reports the rate set", rc == ASE_OK && current == rate, asioErrorName(rc) + ", " + hz(current));
+    checks.add("getSampleRate reports the rate set", rc == ASE_OK && current == rate,
+               asioErrorName(rc) + ", " + hz(current));
   } else if (rc != ASE_OK || current <= 0) {
     error = "the driver has no sample rate (getSampleRate gave " + asioErrorName(rc) + "); choose one with --rate";
     return false;
@@ -293,12 +297,14 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
 
   // Buffer size.
   int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-  rc = guard_.call("getBufferSize", [&] { return driver_->getBufferSize(&minSize, &maxSize, &preferred, &granularity); });
+  rc = guard_.call("getBufferSize",
+                   [&] { return driver_->getBufferSize(&minSize, &maxSize, &preferred, &granularity); });
   if (rc != ASE_OK) {
     error = "getBufferSize failed: " + asioErrorName(rc);
     return false;
   }
-  facts_.minSize = minSize, facts_.maxSize = maxSize, facts_.preferredSize = preferred, facts_.granularity = granularity;
+  facts_.minSize = minSize, facts_.maxSize = maxSize, facts_.preferredSize = preferred,
+  facts_.granularity = granularity;
   int32_t frames = setup.bufferFrames;
   if (frames <= 0 && setup.bufferMs > 0) frames = static_cast<int32_t>(std::lround(setup.bufferMs * rate / 1000.0));
   if (frames <= 0) frames = preferred;
@@ -333,13 +339,15 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
   for (int c : outChannels_)
     if (c >= outputs) {
       failure = Failure::Usage;
-      error = "output channel " + std::to_string(c) + " does not exist (the driver has " + std::to_string(outputs) + " outputs)";
+      error = "output channel " + std::to_string(c) + " does not exist (the driver has " + std::to_string(outputs) +
+              " outputs)";
       return false;
     }
   for (int c : inChannels_)
     if (c >= inputs) {
       failure = Failure::Usage;
-      error = "input channel " + std::to_string(c) + " does not exist (the driver has " + std::to_string(inputs) + " inputs)";
+      error = "input channel " + std::to_string(c) + " does not exist (the driver has " + std::to_string(inputs) +
+              " inputs)";
       return false;
     }
   if (outChannels_.empty() && inChannels_.empty()) {
@@ -356,7 +364,8 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
       info.isInput = dir ? ASIOTrue : ASIOFalse;
       rc = guard_.call("getChannelInfo", [&] { return driver_->getChannelInfo(&info); });
       if (rc != ASE_OK) {
-        error = std::string("getChannelInfo(") + (dir ? "input " : "output ") + std::to_string(c) + ") failed: " + asioErrorName(rc);
+        error = std::string("getChannelInfo(") + (dir ? "input " : "output ") + std::to_string(c) +
+                ") failed: " + asioErrorName(rc);
         return false;
       }
       types.push_back({dir == 1, c, info.type});
@@ -374,7 +383,8 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
     (t.isInput ? inFormat_ : outFormat_) = f;
   }
   if ((outFormat_ && outFormat_->isDsd != dsd_) || (inFormat_ && inFormat_->isDsd != dsd_)) {
-    error = std::string("the driver reports ") + (outFormat_ ? outFormat_->name : inFormat_->name) + " samples at " + hz(rate);
+    error = std::string("the driver reports ") + (outFormat_ ? outFormat_->name : inFormat_->name) + " samples at " +
+            hz(rate);
     return false;
   }
 
@@ -418,7 +428,8 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
   buffersCreated_ = true;
   for (const ASIOBufferInfo& b : bufferInfos_)
     if (!b.buffers[0] || !b.buffers[1]) {
-      error = std::string("createBuffers returned no buffer for ") + (b.isInput ? "input " : "output ") + std::to_string(b.channelNum);
+      error = std::string("createBuffers returned no buffer for ") + (b.isInput ? "input " : "output ") +
+              std::to_string(b.channelNum);
       return false;
     }
   // Latencies once buffers exist (drivers report them for the buffer size in use).
@@ -426,7 +437,8 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
 
   // outputReady: a driver that supports it answers ASE_OK already now.
   const ASIOError ready = guard_.call("outputReady", [&] { return driver_->outputReady(); });
-  callOutputReady_ = setup.outputReady == OutputReadyMode::On || (setup.outputReady == OutputReadyMode::Auto && ready == ASE_OK);
+  callOutputReady_ =
+      setup.outputReady == OutputReadyMode::On || (setup.outputReady == OutputReadyMode::Auto && ready == ASE_OK);
   failure = Failure::None;
   return true;
 }
@@ -453,10 +465,8 @@ int32_t ASIO_CALLBACK HostSession::onAsioMessage(int32_t selector, int32_t value
                      (value == kAsioSupportsTimeInfo && s && s->timeInfoWanted_)
                  ? 1
                  : 0;
-    case kAsioEngineVersion:
-      return 2;
-    case kAsioSupportsTimeInfo:
-      return s && s->timeInfoWanted_ ? 1 : 0;
+    case kAsioEngineVersion: return 2;
+    case kAsioSupportsTimeInfo: return s && s->timeInfoWanted_ ? 1 : 0;
     case kAsioResetRequest:
       if (s) s->resets_.fetch_add(1);
       return 1;
@@ -611,8 +621,9 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
     }
     if (showStatus && (now - lastStatus) / 1e6 >= (tty ? 200 : 1000)) {
       lastStatus = now;
-      const std::string line = statusLine(elapsedMs / 1000.0, count, takePeaks(outPeaks_.get(), outChannels_.size(), dsd_),
-                                          takePeaks(inPeaks_.get(), inChannels_.size(), false), resets_.load());
+      const std::string line =
+          statusLine(elapsedMs / 1000.0, count, takePeaks(outPeaks_.get(), outChannels_.size(), dsd_),
+                     takePeaks(inPeaks_.get(), inChannels_.size(), false), resets_.load());
       std::fprintf(stderr, tty ? "\r%s  " : "%s\n", line.c_str());
       std::fflush(stderr);
     }
@@ -631,7 +642,8 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
   const uint64_t got = switches_.load();
   if (got > 1) {
     processCpuUsPerPeriod_ = (processEnd - processStart) / 1e3 / got;
-    if (threadCpuLastSwitch_ > 0) threadCpuUsPerPeriod_ = (threadCpuLast_ - threadCpuFirst_) / 1e3 / threadCpuLastSwitch_;
+    if (threadCpuLastSwitch_ > 0)
+      threadCpuUsPerPeriod_ = (threadCpuLast_ - threadCpuFirst_) / 1e3 / threadCpuLastSwitch_;
   }
   checks.add(checkSwitchesArrived(got, std::max<size_t>(wanted, 1), waitedMs));
   const SwitchRecord* r = records_.data();
@@ -689,7 +701,14 @@ void HostSession::writeJson(JsonWriter& j) const {
   j.endArray();
   j.key("clockSources").beginArray();
   for (const ASIOClockSource& c : f.clocks)
-    j.beginObject().key("index").value(c.index).key("name").value(std::string(c.name)).key("current").value(c.isCurrentSource != ASIOFalse).endObject();
+    j.beginObject()
+        .key("index")
+        .value(c.index)
+        .key("name")
+        .value(std::string(c.name))
+        .key("current")
+        .value(c.isCurrentSource != ASIOFalse)
+        .endObject();
   j.endArray();
   j.key("future").beginObject();
   for (const auto& p : f.future) j.key(futureSelectorName(p.first)).value(asioErrorName(p.second));
@@ -702,14 +721,23 @@ void HostSession::writeJson(JsonWriter& j) const {
     j.key("stream").beginObject();
     j.key("rate").value(streamRate_).key("bufferFrames").value(bufferFrames_).key("dsd").value(dsd_);
     j.key("periodMs").value(t.nominalPeriodMs);
-    j.key("outputType").value(outFormat_ ? outFormat_->name : "none").key("inputType").value(inFormat_ ? inFormat_->name : "none");
+    j.key("outputType")
+        .value(outFormat_ ? outFormat_->name : "none")
+        .key("inputType")
+        .value(inFormat_ ? inFormat_->name : "none");
     j.key("outputs").beginArray();
     for (int ch : outChannels_) j.value(ch);
     j.endArray().key("inputs").beginArray();
     for (int ch : inChannels_) j.value(ch);
     j.endArray();
     j.key("timeInfo").value(usedTimeInfo_.load()).key("outputReady").value(callOutputReady_);
-    j.key("latencyFrames").beginObject().key("input").value(f.inputLatency).key("output").value(f.outputLatency).endObject();
+    j.key("latencyFrames")
+        .beginObject()
+        .key("input")
+        .value(f.inputLatency)
+        .key("output")
+        .value(f.outputLatency)
+        .endObject();
     j.key("switches").value(c.switches).key("switchesAfterStop").value(c.afterStop);
     j.key("resetRequests").value(c.resets).key("resyncRequests").value(c.resyncs);
     j.key("latencyChanges").value(c.latencyChanges).key("bufferSizeChanges").value(c.bufferSizeChanges);

@@ -36,16 +36,16 @@ struct DriverFacts {
 };
 
 struct StreamSetup {
-  double rate = 0;            // 0: keep the driver's
-  int bufferFrames = 0;       // 0: bufferMs, else the preferred size
+  double rate = 0;       // 0: keep the driver's
+  int bufferFrames = 0;  // 0: bufferMs, else the preferred size
   double bufferMs = 0;
-  std::vector<int> outputs;   // empty: every output
-  std::vector<int> inputs;    // empty: every input (when inputs are wanted)
+  std::vector<int> outputs;  // empty: every output
+  std::vector<int> inputs;   // empty: every input (when inputs are wanted)
   bool wantInputs = false;
   bool timeInfo = true;
   OutputReadyMode outputReady = OutputReadyMode::Auto;
-  SignalSpec signal;          // rate and channels are filled in by prepare
-  double keepSeconds = 0;     // how much of the sent and captured streams to keep
+  SignalSpec signal;       // rate and channels are filled in by prepare
+  double keepSeconds = 0;  // how much of the sent and captured streams to keep
   int expectBits = 0;
 };
 
@@ -137,8 +137,8 @@ class HostSession {
   std::unique_ptr<std::atomic<uint32_t>[]> outPeaks_, inPeaks_;
 
   // Shared with the callback thread.
-  std::atomic<uint64_t> switches_{0}, afterStop_{0}, resets_{0}, resyncs_{0}, latencyChanges_{0},
-      bufferSizeChanges_{0}, overloads_{0}, rateChanges_{0};
+  std::atomic<uint64_t> switches_{0}, afterStop_{0}, resets_{0}, resyncs_{0}, latencyChanges_{0}, bufferSizeChanges_{0},
+      overloads_{0}, rateChanges_{0};
   std::atomic<bool> stopReturned_{false};
   std::atomic<bool> streaming_{false};
   uint64_t threadCpuFirst_ = 0, threadCpuLast_ = 0, threadCpuLastSwitch_ = 0;

@@ -89,6 +89,12 @@ JsonWriter& JsonWriter::value(bool b) {
   out_ += b ? "true" : "false";
   return *this;
 }
+JsonWriter& JsonWriter::raw(const std::string& json) {
+  separate();
+  out_ += json;
+  return *this;
+}
+
 JsonWriter& JsonWriter::null() {
   separate();
   out_ += "null";

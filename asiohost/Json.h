@@ -22,6 +22,7 @@ class JsonWriter {
   JsonWriter& value(uint64_t i) { return value(static_cast<int64_t>(i)); }
   JsonWriter& value(bool b);
   JsonWriter& null();
+  JsonWriter& raw(const std::string& json);  // an already written value
   const std::string& text() const { return out_; }
 
  private:

@@ -56,6 +56,20 @@ bool toChannelList(const std::string& s, std::vector<int>& out) {
   return !out.empty();
 }
 
+// "48000,384000"
+bool toNumberList(const std::string& s, std::vector<double>& out) {
+  out.clear();
+  size_t at = 0;
+  for (;;) {
+    const size_t comma = s.find(',', at);
+    double v;
+    if (!toDouble(s.substr(at, comma == std::string::npos ? std::string::npos : comma - at), v) || v <= 0) return false;
+    out.push_back(v);
+    if (comma == std::string::npos) return true;
+    at = comma + 1;
+  }
+}
+
 }  // namespace
 
 const char* helpText() {
@@ -68,13 +82,14 @@ const char* helpText() {
          "  check                 conformance run: queries, buffer switches, invariants\n"
          "  play                  stream a signal, record the inputs, print figures\n"
          "  latency               loopback round trip of a marker (output 0 to input 0)\n"
+         "  bench                 sweep buffer sizes at one or more rates; print a table\n"
          "\n"
          "Options:\n"
          "  -d, --driver NAME     driver as listed (default: the only installed one)\n"
          "  -r, --rate HZ         sample rate; 2822400/5644800/11289600 stream native DSD\n"
          "  -b, --buffer FRAMES   buffer size in frames (default: the driver's preferred)\n"
          "      --buffer-ms MS    buffer size as a duration\n"
-         "  -t, --seconds S       streaming time (play: 5, latency: 3)\n"
+         "  -t, --seconds S       streaming time (play: 5, latency: 3, bench: 3 per row)\n"
          "  -n, --switches N      buffer switches of the conformance run (default 200)\n"
          "  -s, --signal KIND     sine, silence, wav, dsd, dop, marker (default sine)\n"
          "  -f, --frequency HZ    tone frequency (default 1000)\n"
@@ -89,6 +104,8 @@ const char* helpText() {
          "      --expect-bits N   check that PCM channels carry N-bit samples\n"
          "      --compare FILE    WAV of what the device played, compared with what was sent\n"
          "                        (default: $TESSALINE_VIRTUAL_DEVICE_WAV when set)\n"
+         "      --rates LIST      bench: rates to sweep (default --rate, else 48000,384000)\n"
+         "      --buffers-ms LIST bench: buffer durations (default 10,5,4,3,2 and the minimum)\n"
          "      --json FILE       write a JSON summary (- for standard output)\n"
          "      --timeout-ms MS   limit of every wait on the driver (default 5000)\n"
          "  -q, --quiet           no live status line\n"
@@ -123,11 +140,18 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     }
     if (a.empty() || a[0] != '-') {
       if (haveCommand) return fail("unexpected argument '" + a + "'");
-      if (a == "list") o.command = Command::List;
-      else if (a == "check") o.command = Command::Check;
-      else if (a == "play") o.command = Command::Play;
-      else if (a == "latency") o.command = Command::Latency;
-      else return fail("unknown command '" + a + "' (list, check, play or latency)");
+      if (a == "list")
+        o.command = Command::List;
+      else if (a == "check")
+        o.command = Command::Check;
+      else if (a == "play")
+        o.command = Command::Play;
+      else if (a == "latency")
+        o.command = Command::Latency;
+      else if (a == "bench")
+        o.command = Command::Bench;
+      else
+        return fail("unknown command '" + a + "' (list, check, play, latency or bench)");
       haveCommand = true;
       continue;
     }
@@ -138,10 +162,38 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       o.quiet = true;
       continue;
     }
-    static const char* const kValued[] = {
-        "-d", "--driver", "-r", "--rate", "-b", "--buffer", "--buffer-ms", "-t", "--seconds", "-n", "--switches",
-        "-s", "--signal", "-f", "--frequency", "-l", "--level", "-i", "--in", "-o", "--out", "--compare", "--json",
-        "-c", "--channels", "--inputs", "--time-info", "--output-ready", "--expect-bits", "--timeout-ms"};
+    static const char* const kValued[] = {"-d",
+                                          "--driver",
+                                          "-r",
+                                          "--rate",
+                                          "-b",
+                                          "--buffer",
+                                          "--buffer-ms",
+                                          "-t",
+                                          "--seconds",
+                                          "-n",
+                                          "--switches",
+                                          "-s",
+                                          "--signal",
+                                          "-f",
+                                          "--frequency",
+                                          "-l",
+                                          "--level",
+                                          "-i",
+                                          "--in",
+                                          "-o",
+                                          "--out",
+                                          "--compare",
+                                          "--json",
+                                          "-c",
+                                          "--channels",
+                                          "--inputs",
+                                          "--time-info",
+                                          "--rates",
+                                          "--buffers-ms",
+                                          "--output-ready",
+                                          "--expect-bits",
+                                          "--timeout-ms"};
     bool known = false;
     for (const char* k : kValued) known = known || a == k;
     if (!known) return fail("unknown option '" + a + "'");
@@ -184,25 +236,34 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       o.jsonFile = value;
     } else if (a == "-c" || a == "--channels") {
       if (!toChannelList(value, o.outputs)) return fail(bad);
+    } else if (a == "--rates") {
+      if (!toNumberList(value, o.rates)) return fail(bad);
+    } else if (a == "--buffers-ms") {
+      if (!toNumberList(value, o.buffersMs)) return fail(bad);
     } else if (a == "--inputs") {
       if (!toChannelList(value, o.inputs)) return fail(bad);
     } else if (a == "--time-info") {
       if (!toOnOff(value, o.timeInfo)) return fail(bad + " (on or off)");
     } else if (a == "--output-ready") {
       bool on;
-      if (value == "auto") o.outputReady = OutputReadyMode::Auto;
-      else if (toOnOff(value, on)) o.outputReady = on ? OutputReadyMode::On : OutputReadyMode::Off;
-      else return fail(bad + " (on, off or auto)");
+      if (value == "auto")
+        o.outputReady = OutputReadyMode::Auto;
+      else if (toOnOff(value, on))
+        o.outputReady = on ? OutputReadyMode::On : OutputReadyMode::Off;
+      else
+        return fail(bad + " (on, off or auto)");
     } else if (a == "--expect-bits") {
       if (!toInt(value, o.expectBits) || (o.expectBits != 16 && o.expectBits != 24 && o.expectBits != 32))
         return fail(bad + " (16, 24 or 32)");
     } else if (a == "--timeout-ms") {
-      if (!toInt(value, o.timeoutMs) || o.timeoutMs < 100 || o.timeoutMs > 600000) return fail(bad + " (100 to 600000)");
+      if (!toInt(value, o.timeoutMs) || o.timeoutMs < 100 || o.timeoutMs > 600000)
+        return fail(bad + " (100 to 600000)");
     }
   }
-  if (!haveCommand) return fail("no command given (list, check, play or latency); see --help");
+  if (!haveCommand) return fail("no command given (list, check, play, latency or bench); see --help");
   if (!o.playFile.empty()) {
-    if (signalGiven && o.signal != SignalKind::Wav) return fail("--in plays a WAV file; it cannot go with --signal " + std::string(signalName(o.signal)));
+    if (signalGiven && o.signal != SignalKind::Wav)
+      return fail("--in plays a WAV file; it cannot go with --signal " + std::string(signalName(o.signal)));
     o.signal = SignalKind::Wav;
   } else if (o.signal == SignalKind::Wav) {
     return fail("--signal wav needs --in FILE");
@@ -212,7 +273,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     if (signalGiven && o.signal != SignalKind::Marker) return fail("latency plays its own marker signal");
     o.signal = SignalKind::Marker;
   }
-  if (o.seconds < 0) o.seconds = o.command == Command::Latency ? 3 : 5;
+  if (o.seconds < 0) o.seconds = o.command == Command::Latency || o.command == Command::Bench ? 3 : 5;
   return r;
 }
 

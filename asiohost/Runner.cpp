@@ -18,6 +18,7 @@ const char* commandName(Command c) {
     case Command::Check: return "check";
     case Command::Play: return "play";
     case Command::Latency: return "latency";
+    case Command::Bench: return "bench";
   }
   return "?";
 }
@@ -25,21 +26,28 @@ const char* commandName(Command c) {
 void printFigures(FILE* out, const HostSession& s) {
   const TimingFigures t = s.timing();
   const HostSession::Counters c = s.counters();
-  std::fprintf(out, "Stream: %.0f Hz%s, %d frames (%.2f ms), outputs %s x%zu, inputs %s x%zu, time info %s, outputReady %s\n",
-               s.streamRate(), s.dsd() ? " (native DSD)" : "", s.bufferFrames(), t.nominalPeriodMs,
-               s.outputFormat() ? s.outputFormat()->name : "-", s.outputChannels().size(),
-               s.inputFormat() ? s.inputFormat()->name : "-", s.inputChannels().size(), s.usedTimeInfo() ? "on" : "off",
-               s.calledOutputReady() ? "called" : "not called");
-  std::fprintf(out, "Switches: %llu (%llu after stop); requests: reset %llu, resync %llu, latency change %llu, buffer size %llu, overload %llu\n",
+  std::fprintf(
+      out, "Stream: %.0f Hz%s, %d frames (%.2f ms), outputs %s x%zu, inputs %s x%zu, time info %s, outputReady %s\n",
+      s.streamRate(), s.dsd() ? " (native DSD)" : "", s.bufferFrames(), t.nominalPeriodMs,
+      s.outputFormat() ? s.outputFormat()->name : "-", s.outputChannels().size(),
+      s.inputFormat() ? s.inputFormat()->name : "-", s.inputChannels().size(), s.usedTimeInfo() ? "on" : "off",
+      s.calledOutputReady() ? "called" : "not called");
+  std::fprintf(out,
+               "Switches: %llu (%llu after stop); requests: reset %llu, resync %llu, latency change %llu, buffer size "
+               "%llu, overload %llu\n",
                static_cast<unsigned long long>(c.switches), static_cast<unsigned long long>(c.afterStop),
                static_cast<unsigned long long>(c.resets), static_cast<unsigned long long>(c.resyncs),
                static_cast<unsigned long long>(c.latencyChanges), static_cast<unsigned long long>(c.bufferSizeChanges),
                static_cast<unsigned long long>(c.overloads));
-  std::fprintf(out, "Callback interval (ms): mean %.3f, median %.3f, p99 %.3f, max %.3f; lateness p99 %.3f, max %.3f; stalls %zu\n",
-               t.intervalMs.mean, t.intervalMs.median, t.intervalMs.p99, t.intervalMs.max, t.latenessP99Ms, t.latenessMaxMs,
-               t.stalls);
-  std::fprintf(out, "CPU per period (us): inside callback mean %.1f, p99 %.1f, max %.1f; callback thread %.1f; whole process %.1f\n",
-               t.insideUs.mean, t.insideUs.p99, t.insideUs.max, s.cpuCallbackThreadUsPerPeriod(), s.cpuProcessUsPerPeriod());
+  std::fprintf(
+      out,
+      "Callback interval (ms): mean %.3f, median %.3f, p99 %.3f, max %.3f; lateness p99 %.3f, max %.3f; stalls %zu\n",
+      t.intervalMs.mean, t.intervalMs.median, t.intervalMs.p99, t.intervalMs.max, t.latenessP99Ms, t.latenessMaxMs,
+      t.stalls);
+  std::fprintf(
+      out,
+      "CPU per period (us): inside callback mean %.1f, p99 %.1f, max %.1f; callback thread %.1f; whole process %.1f\n",
+      t.insideUs.mean, t.insideUs.p99, t.insideUs.max, s.cpuCallbackThreadUsPerPeriod(), s.cpuProcessUsPerPeriod());
 }
 
 int recordInputs(FILE* out, const HostSession& s, const std::string& path) {
@@ -55,13 +63,17 @@ int recordInputs(FILE* out, const HostSession& s, const std::string& path) {
   w.rate = static_cast<uint32_t>(s.streamRate());
   w.channels = static_cast<int>(s.inputChannels().size());
   w.samples.assign(s.captured().begin(), s.captured().begin() + s.capturedFrames() * w.channels);
-  const int bits = s.inputFormat()->isFloat ? 32 : s.inputFormat()->bits <= 16 ? 16 : s.inputFormat()->bits <= 24 ? 24 : 32;
+  const int bits = s.inputFormat()->isFloat      ? 32
+                   : s.inputFormat()->bits <= 16 ? 16
+                   : s.inputFormat()->bits <= 24 ? 24
+                                                 : 32;
   std::string error;
   if (!writeWavFile(path, w, bits, error)) {
     std::fprintf(stderr, "asiohost: %s\n", error.c_str());
     return 4;
   }
-  std::fprintf(out, "Recorded %zu frames of %d input(s) to %s (%d-bit)\n", s.capturedFrames(), w.channels, path.c_str(), bits);
+  std::fprintf(out, "Recorded %zu frames of %d input(s) to %s (%d-bit)\n", s.capturedFrames(), w.channels, path.c_str(),
+               bits);
   return 0;
 }
 
@@ -90,7 +102,8 @@ StreamSetup setupFor(const Options& o) {
   setup.signal.kind = o.signal == SignalKind::Sine && isDsdRate(o.rate) ? SignalKind::Dsd : o.signal;
   setup.signal.frequency = o.frequency;
   setup.signal.levelDb = o.levelDb;
-  setup.wantInputs = o.command == Command::Latency || o.command == Command::Check || !o.recordFile.empty() || !o.inputs.empty();
+  setup.wantInputs =
+      o.command == Command::Latency || o.command == Command::Check || !o.recordFile.empty() || !o.inputs.empty();
   if (o.command == Command::Latency) {
     if (setup.outputs.empty()) setup.outputs = {0};
     if (setup.inputs.empty()) setup.inputs = {0};
@@ -152,7 +165,8 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
     const size_t ins = session.inputChannels().size();
     std::vector<int32_t> mono(ins ? session.capturedFrames() : 0);
     for (size_t f = 0; f < mono.size(); ++f) mono[f] = session.captured()[f * ins];
-    st.loopback = measureLoopback(mono.data(), mono.size(), static_cast<uint32_t>(session.streamRate()), session.sentFrames());
+    st.loopback =
+        measureLoopback(mono.data(), mono.size(), static_cast<uint32_t>(session.streamRate()), session.sentFrames());
     st.measuredLoopback = true;
     addLoopbackCheck(st, session);
   }
@@ -164,9 +178,11 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
     if (!readWavFile(o.playedFile, played, st.error)) return 4;
     const std::vector<int>& map = session.outputChannels();
     const std::vector<int32_t> sent(session.sent().begin(), session.sent().begin() + session.sentFrames() * map.size());
-    st.comparison = comparePlayed(sent, static_cast<int>(map.size()), map, played, static_cast<size_t>(played.rate) * 2);
+    st.comparison =
+        comparePlayed(sent, static_cast<int>(map.size()), map, played, static_cast<size_t>(played.rate) * 2);
     st.compared = true;
-    st.checks.add("the device played what was sent", st.comparison.aligned && st.comparison.bitExact, st.comparison.summary());
+    st.checks.add("the device played what was sent", st.comparison.aligned && st.comparison.bitExact,
+                  st.comparison.summary());
   }
   if (status == 0 && !st.checks.allPassed()) status = 1;
   return status;
@@ -178,24 +194,137 @@ void writeSummary(JsonWriter& j, const Options& o, const HostSession& session, c
   for (const CheckResult& r : st.checks.results())
     j.beginObject().key("name").value(r.name).key("passed").value(r.passed).key("detail").value(r.detail).endObject();
   j.endArray();
-  j.key("passed").value(static_cast<uint64_t>(st.checks.passed())).key("failed").value(static_cast<uint64_t>(st.checks.failed()));
+  j.key("passed")
+      .value(static_cast<uint64_t>(st.checks.passed()))
+      .key("failed")
+      .value(static_cast<uint64_t>(st.checks.failed()));
   session.writeJson(j);
   if (st.compared) {
     const Comparison& c = st.comparison;
     j.key("comparison").beginObject().key("aligned").value(c.aligned).key("bitExact").value(c.bitExact);
     j.key("offsetFrames").value(static_cast<uint64_t>(c.offsetFrames));
-    j.key("comparedFrames").value(static_cast<uint64_t>(c.comparedFrames)).key("summary").value(c.summary()).endObject();
+    j.key("comparedFrames")
+        .value(static_cast<uint64_t>(c.comparedFrames))
+        .key("summary")
+        .value(c.summary())
+        .endObject();
   }
   if (st.measuredLoopback) {
     const double rate = session.streamRate();
     j.key("loopback").beginObject().key("markersSent").value(static_cast<uint64_t>(st.loopback.markersSent));
     j.key("markersFound").value(static_cast<uint64_t>(st.loopback.markersFound));
-    j.key("roundTripFrames").value(st.loopback.medianFrames).key("roundTripMs").value(st.loopback.medianFrames * 1000.0 / rate);
+    j.key("roundTripFrames")
+        .value(st.loopback.medianFrames)
+        .key("roundTripMs")
+        .value(st.loopback.medianFrames * 1000.0 / rate);
     j.key("reportedFrames").value(session.facts().inputLatency + session.facts().outputLatency).endObject();
   }
   j.key("exitCode").value(status);
   if (!st.error.empty()) j.key("error").value(st.error);
   j.endObject();
+}
+
+struct BenchRow {
+  double rate;
+  int32_t frames;
+  bool ran;
+  std::string error;
+  uint64_t switches, resets;
+  TimingFigures timing;
+  double threadCpuUs, processCpuUs;
+  size_t failedChecks;
+  std::string firstFailure;
+};
+
+// One buffer-size sweep per rate, each row a fresh createBuffers..disposeBuffers stream.
+int runBench(DriverRef& driver, HostSession& session, const Options& o, HWND sysHandle, CallGuard& guard, FILE* out,
+             RunState& st, JsonWriter& rowsJson) {
+  if (!session.init(sysHandle, st.error)) return 3;
+  const std::vector<double> rates = !o.rates.empty() ? o.rates
+                                    : o.rate > 0     ? std::vector<double>{o.rate}
+                                                     : std::vector<double>{48000, 384000};
+  const std::vector<double> durations = o.buffersMs.empty() ? std::vector<double>{10, 5, 4, 3, 2} : o.buffersMs;
+  std::fprintf(out, "Driver \"%s\": %.1f s per row, time info %s\n", session.facts().name.c_str(), o.seconds,
+               o.timeInfo ? "on" : "off");
+  std::fprintf(out, "%8s %9s %7s %8s %6s %6s %11s %11s %10s %10s %10s  %s\n", "rate", "buffer ms", "frames", "switches",
+               "stalls", "resets", "late p99 ms", "late max ms", "cb cpu us", "thread us", "process us", "checks");
+  std::vector<BenchRow> rows;
+  int status = 0;
+  for (double rate : rates) {
+    IASIO* d = driver.get();
+    ASIOError rc = guard.call("canSampleRate", [&] { return d->canSampleRate(rate); });
+    if (rc == ASE_OK) rc = guard.call("setSampleRate", [&] { return d->setSampleRate(rate); });
+    int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+    if (rc == ASE_OK)
+      rc = guard.call("getBufferSize", [&] { return d->getBufferSize(&minSize, &maxSize, &preferred, &granularity); });
+    if (rc != ASE_OK) {
+      std::fprintf(out, "%8.0f  refused: %s\n", rate, asioErrorName(rc).c_str());
+      rows.push_back({rate, 0, false, asioErrorName(rc), 0, 0, {}, 0, 0, 0, {}});
+      status = std::max(status, 1);
+      continue;
+    }
+    for (int32_t frames : sweepBufferFrames(rate, durations, minSize, maxSize, granularity, o.buffersMs.empty())) {
+      Options rowOptions = o;
+      rowOptions.rate = rate;
+      rowOptions.bufferFrames = frames;
+      rowOptions.bufferMs = 0;
+      rowOptions.command = Command::Play;
+      StreamSetup setup = setupFor(rowOptions);
+      CheckList checks;
+      Failure failure;
+      BenchRow row{rate, frames, false, {}, 0, 0, {}, 0, 0, 0, {}};
+      std::string error;
+      if (!session.prepare(setup, checks, failure, error)) {
+        row.error = error;
+      } else {
+        row.ran = session.stream(o.seconds, 0, false, checks, error);
+        if (!row.ran) row.error = error;
+        session.dispose(checks);
+        const HostSession::Counters c = session.counters();
+        row.switches = c.switches;
+        row.resets = c.resets;
+        row.timing = session.timing();
+        row.threadCpuUs = session.cpuCallbackThreadUsPerPeriod();
+        row.processCpuUs = session.cpuProcessUsPerPeriod();
+      }
+      row.failedChecks = checks.failed();
+      for (const CheckResult& r : checks.results())
+        if (!r.passed && row.firstFailure.empty()) row.firstFailure = r.name + ": " + r.detail;
+      const double ms = 1000.0 * frames / rate;
+      if (!row.error.empty() && row.switches == 0) {
+        std::fprintf(out, "%8.0f %9.2f %7d  failed: %s\n", rate, ms, frames, row.error.c_str());
+      } else {
+        const TimingFigures& t = row.timing;
+        std::fprintf(
+            out, "%8.0f %9.2f %7d %8llu %6zu %6llu %11.3f %11.3f %10.1f %10.1f %10.1f  %s\n", rate, ms, frames,
+            static_cast<unsigned long long>(row.switches), t.stalls, static_cast<unsigned long long>(row.resets),
+            t.latenessP99Ms, t.latenessMaxMs, t.insideUs.mean, row.threadCpuUs, row.processCpuUs,
+            row.failedChecks ? (std::to_string(row.failedChecks) + " failed (" + row.firstFailure + ")").c_str()
+                             : "ok");
+      }
+      std::fflush(out);
+      if (row.failedChecks || !row.error.empty()) status = std::max(status, 1);
+      rows.push_back(row);
+    }
+  }
+  rowsJson.beginArray();
+  for (const BenchRow& r : rows) {
+    rowsJson.beginObject().key("rate").value(r.rate).key("bufferFrames").value(r.frames);
+    rowsJson.key("bufferMs").value(r.frames ? 1000.0 * r.frames / r.rate : 0.0).key("switches").value(r.switches);
+    rowsJson.key("stalls").value(static_cast<uint64_t>(r.timing.stalls)).key("resetRequests").value(r.resets);
+    rowsJson.key("latenessP99Ms").value(r.timing.latenessP99Ms).key("latenessMaxMs").value(r.timing.latenessMaxMs);
+    rowsJson.key("cpuInsideCallbackUs").value(r.timing.insideUs.mean).key("cpuCallbackThreadUs").value(r.threadCpuUs);
+    rowsJson.key("cpuProcessUs").value(r.processCpuUs).key("failedChecks").value(static_cast<uint64_t>(r.failedChecks));
+    if (!r.error.empty()) rowsJson.key("error").value(r.error);
+    rowsJson.endObject();
+  }
+  rowsJson.endArray();
+  const ULONG left = driver.reset();
+  if (left != 0) {
+    std::fprintf(out, "Release returned %lu, not 0\n", static_cast<unsigned long>(left));
+    status = std::max(status, 1);
+  }
+  return status;
 }
 
 }  // namespace
@@ -206,13 +335,25 @@ int runOnDriver(DriverRef driver, const Options& o, HWND sysHandle, CallGuard& g
   int status;
   {
     HostSession session(driver.get(), guard, out);
-    status = runSteps(driver, session, o, sysHandle, out, st);
-    if (status >= 2 && !st.error.empty()) std::fprintf(stderr, "asiohost: %s\n", st.error.c_str());
-    if (status <= 1 || !st.checks.results().empty()) {
-      std::fprintf(out, "Checks:\n");
-      st.checks.print(out);
+    if (o.command == Command::Bench) {
+      JsonWriter rows;
+      status = runBench(driver, session, o, sysHandle, guard, out, st, rows);
+      if (status >= 2 && !st.error.empty()) std::fprintf(stderr, "asiohost: %s\n", st.error.c_str());
+      json.beginObject().key("command").value("bench").key("driver").value(session.facts().name);
+      json.key("secondsPerRow").value(o.seconds).key("exitCode").value(status);
+      if (!st.error.empty()) json.key("error").value(st.error);
+      json.key("rows");
+      json.raw(rows.text().empty() ? "[]" : rows.text());
+      json.endObject();
+    } else {
+      status = runSteps(driver, session, o, sysHandle, out, st);
+      if (status >= 2 && !st.error.empty()) std::fprintf(stderr, "asiohost: %s\n", st.error.c_str());
+      if (status <= 1 || !st.checks.results().empty()) {
+        std::fprintf(out, "Checks:\n");
+        st.checks.print(out);
+      }
+      writeSummary(json, o, session, st, status);
     }
-    writeSummary(json, o, session, st, status);
   }
   if (!o.jsonFile.empty()) {
     if (o.jsonFile == "-") {

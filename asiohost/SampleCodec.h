@@ -8,9 +8,9 @@
 namespace asiohost {
 
 struct SampleFormat {
-  int32_t type;      // ASIOST* value
-  int bytes;         // container bytes per sample (0 for one-bit DSD)
-  int bits;          // significant bits (1 for DSD)
+  int32_t type;  // ASIOST* value
+  int bytes;     // container bytes per sample (0 for one-bit DSD)
+  int bits;      // significant bits (1 for DSD)
   bool isFloat;
   bool bigEndian;
   bool isDsd;

@@ -45,8 +45,7 @@ class WavSignal : public Signal {
     const size_t source = static_cast<size_t>(channel % wav_.channels);
     size_t& n = position_[channel];
     const size_t total = wav_.frames();
-    for (int i = 0; i < frames; ++i, ++n)
-      out[i] = n < total ? wav_.samples[n * wav_.channels + source] : 0;
+    for (int i = 0; i < frames; ++i, ++n) out[i] = n < total ? wav_.samples[n * wav_.channels + source] : 0;
   }
 
  private:
@@ -121,8 +120,7 @@ class DsdSignal : public Signal {
 class DopSignal : public Signal {
  public:
   DopSignal(const SignalSpec& s, int channels)
-      : modulators_(channels, SigmaDelta(s.frequency, s.rate * 16, amplitudeOf(s.levelDb))),
-        position_(channels, 0) {}
+      : modulators_(channels, SigmaDelta(s.frequency, s.rate * 16, amplitudeOf(s.levelDb))), position_(channels, 0) {}
   void renderPcm(int channel, int32_t* out, int frames) override {
     SigmaDelta& m = modulators_[channel];
     uint64_t& n = position_[channel];
@@ -181,12 +179,9 @@ std::unique_ptr<Signal> makeSignal(const SignalSpec& spec, std::string& error) {
     return nullptr;
   }
   switch (spec.kind) {
-    case SignalKind::Silence:
-      return std::make_unique<SilenceSignal>();
-    case SignalKind::Sine:
-      return std::make_unique<SineSignal>(spec, spec.channels);
-    case SignalKind::Marker:
-      return std::make_unique<MarkerSignal>(spec.rate, spec.channels);
+    case SignalKind::Silence: return std::make_unique<SilenceSignal>();
+    case SignalKind::Sine: return std::make_unique<SineSignal>(spec, spec.channels);
+    case SignalKind::Marker: return std::make_unique<MarkerSignal>(spec.rate, spec.channels);
     case SignalKind::Wav:
       if (!spec.wav || spec.wav->channels <= 0) {
         error = "no WAV file to play";

@@ -19,7 +19,7 @@ bool signalFromName(const std::string& name, SignalKind& kind);
 
 struct SignalSpec {
   SignalKind kind = SignalKind::Sine;
-  uint32_t rate = 48000;      // frames per second the driver asks for (DSD: the DSD rate)
+  uint32_t rate = 48000;  // frames per second the driver asks for (DSD: the DSD rate)
   int channels = 2;
   double frequency = 1000.0;  // Hz, sine, DSD and DoP content
   double levelDb = -6.0;      // dBFS (DSD and DoP: relative to full modulation)

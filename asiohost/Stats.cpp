@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 namespace asiohost {
 
@@ -56,9 +57,12 @@ void appendPeaks(std::string& s, const char* label, const std::vector<double>& p
   s += label;
   for (double p : peaks) {
     char b[16];
-    if (p < 0) std::snprintf(b, sizeof b, " dsd");
-    else if (p <= 0) std::snprintf(b, sizeof b, " -inf");
-    else std::snprintf(b, sizeof b, " %.1f", 20.0 * std::log10(p));
+    if (p < 0)
+      std::snprintf(b, sizeof b, " dsd");
+    else if (p <= 0)
+      std::snprintf(b, sizeof b, " -inf");
+    else
+      std::snprintf(b, sizeof b, " %.1f", 20.0 * std::log10(p));
     s += b;
   }
 }
@@ -74,6 +78,32 @@ std::string statusLine(double seconds, uint64_t switches, const std::vector<doub
   appendPeaks(s, "  in dBFS", inputPeaks);
   s += "  resets " + std::to_string(resets);
   return s;
+}
+
+}  // namespace asiohost
+
+namespace asiohost {
+
+std::vector<int32_t> sweepBufferFrames(double rate, const std::vector<double>& durationsMs, int32_t minSize,
+                                       int32_t maxSize, int32_t granularity, bool withMinimum) {
+  std::vector<int32_t> out;
+  if (minSize <= 0 || maxSize < minSize) return out;
+  auto fit = [&](double frames) {
+    int64_t f = std::llround(frames);
+    if (granularity > 0) {
+      f = minSize + std::llround(static_cast<double>(f - minSize) / granularity) * granularity;
+    } else if (granularity == -1) {  // powers of two: the nearest one
+      int64_t p = 1;
+      while (p * 2 <= f) p *= 2;
+      f = (f - p < 2 * p - f) ? p : 2 * p;
+    }
+    return static_cast<int32_t>(std::clamp<int64_t>(f, minSize, maxSize));
+  };
+  for (double ms : durationsMs) out.push_back(fit(ms * rate / 1000.0));
+  if (withMinimum) out.push_back(minSize);
+  std::sort(out.begin(), out.end(), std::greater<int32_t>());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 }  // namespace asiohost

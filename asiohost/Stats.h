@@ -18,11 +18,11 @@ Distribution distributionOf(std::vector<double> values);
 
 struct TimingFigures {
   double nominalPeriodMs = 0;
-  Distribution intervalMs;    // between consecutive switch arrivals
-  double latenessP99Ms = 0;   // interval minus the nominal period
+  Distribution intervalMs;   // between consecutive switch arrivals
+  double latenessP99Ms = 0;  // interval minus the nominal period
   double latenessMaxMs = 0;
-  size_t stalls = 0;          // intervals longer than two periods: the double buffer ran dry
-  Distribution insideUs;      // host time spent inside the callback
+  size_t stalls = 0;      // intervals longer than two periods: the double buffer ran dry
+  Distribution insideUs;  // host time spent inside the callback
 };
 TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs);
 
@@ -33,5 +33,15 @@ namespace asiohost {
 // The live status line: elapsed time, switches, peak level per channel (dBFS), resets.
 std::string statusLine(double seconds, uint64_t switches, const std::vector<double>& outputPeaks,
                        const std::vector<double>& inputPeaks, uint64_t resets);
+
+}  // namespace asiohost
+
+namespace asiohost {
+
+// Buffer sizes (frames) of a sweep: each duration rounded to the driver's granularity,
+// kept within min..max, largest first, without repeats, ending at the driver's minimum
+// when the durations do not reach it and `withMinimum` is set.
+std::vector<int32_t> sweepBufferFrames(double rate, const std::vector<double>& durationsMs, int32_t minSize,
+                                       int32_t maxSize, int32_t granularity, bool withMinimum);
 
 }  // namespace asiohost

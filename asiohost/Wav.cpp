@@ -16,8 +16,8 @@ constexpr uint8_t kSubtypeTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
 }
 void put16(std::vector<uint8_t>& v, uint32_t x) {
   v.push_back(static_cast<uint8_t>(x));
@@ -78,9 +78,8 @@ bool parseWav(const uint8_t* data, size_t size, WavAudio& out, std::string& erro
     const uint32_t chunkSize = le32(chunk + 4);
     const size_t bodyAt = pos + 8;
     if (chunkSize > size - bodyAt) {
-      error = "malformed WAV: chunk '" + std::string(reinterpret_cast<const char*>(chunk), 4) +
-              "' claims " + std::to_string(chunkSize) + " bytes but only " +
-              std::to_string(size - bodyAt) + " remain";
+      error = "malformed WAV: chunk '" + std::string(reinterpret_cast<const char*>(chunk), 4) + "' claims " +
+              std::to_string(chunkSize) + " bytes but only " + std::to_string(size - bodyAt) + " remain";
       return false;
     }
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
@@ -108,8 +107,7 @@ bool parseWav(const uint8_t* data, size_t size, WavAudio& out, std::string& erro
   const bool bitsOk = isFloat ? (fmt.bits == 32 || fmt.bits == 64)
                               : (fmt.bits == 8 || fmt.bits == 16 || fmt.bits == 24 || fmt.bits == 32);
   if (!bitsOk) {
-    error = "unsupported WAV sample size: " + std::to_string(fmt.bits) + " bits" +
-            (isFloat ? " float" : " PCM");
+    error = "unsupported WAV sample size: " + std::to_string(fmt.bits) + " bits" + (isFloat ? " float" : " PCM");
     return false;
   }
   if (fmt.channels == 0 || fmt.rate == 0) {
@@ -187,8 +185,7 @@ std::vector<uint8_t> buildWav(const WavAudio& audio, int bits) {
 bool writeWavFile(const std::string& path, const WavAudio& audio, int bits, std::string& error) {
   const std::vector<uint8_t> bytes = buildWav(audio, bits);
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
-  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() ||
-      std::fclose(f.release()) != 0) {
+  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() || std::fclose(f.release()) != 0) {
     error = "cannot write '" + path + "'";
     return false;
   }

@@ -11,7 +11,7 @@ namespace asiohost {
 struct WavAudio {
   uint32_t rate = 0;
   int channels = 0;
-  int bits = 0;          // bits per sample in the file
+  int bits = 0;  // bits per sample in the file
   bool isFloat = false;
   std::vector<int32_t> samples;  // interleaved, left-justified
   size_t frames() const { return channels ? samples.size() / static_cast<size_t>(channels) : 0; }

@@ -1,7 +1,7 @@
 // asiohost: an ASIO host for testing drivers. See --help.
-#include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -36,7 +36,8 @@ int listDrivers(const std::vector<InstalledDriver>& drivers) {
 
 // A hidden window for init's system handle (drivers may own dialogs by it).
 struct HiddenWindow {
-  HWND hwnd = CreateWindowExW(0, L"STATIC", L"asiohost", 0, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND hwnd =
+      CreateWindowExW(0, L"STATIC", L"asiohost", 0, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   ~HiddenWindow() {
     if (hwnd) DestroyWindow(hwnd);
   }

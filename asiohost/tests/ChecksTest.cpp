@@ -23,8 +23,9 @@ std::vector<SwitchRecord> goodRun(size_t n, int32_t buffer) {
 }
 
 bool allPass(const std::vector<SwitchRecord>& r, int32_t buffer, std::string& failed) {
-  for (const CheckResult& c : {checkHalvesAlternate(r.data(), r.size()), checkPositionsAdvance(r.data(), r.size(), buffer),
-                               checkTimestampsMonotonic(r.data(), r.size()), checkSamplePositionAgrees(r.data(), r.size())})
+  for (const CheckResult& c :
+       {checkHalvesAlternate(r.data(), r.size()), checkPositionsAdvance(r.data(), r.size(), buffer),
+        checkTimestampsMonotonic(r.data(), r.size()), checkSamplePositionAgrees(r.data(), r.size())})
     if (!c.passed) {
       failed = c.name + ": " + c.detail;
       return false;
@@ -41,18 +42,32 @@ TEST(Checks, SwitchInvariants) {
     void (*spoil)(std::vector<SwitchRecord>&);
     const char* failing;
   } cases[] = {
-      {"repeated half", [](std::vector<SwitchRecord>& r) { r[7].half = r[6].half; r[8].half = r[7].half ^ 1; },
+      {"repeated half",
+       [](std::vector<SwitchRecord>& r) {
+         r[7].half = r[6].half;
+         r[8].half = r[7].half ^ 1;
+       },
        "switches 6 and 7 both carry half"},
       {"half out of range", [](std::vector<SwitchRecord>& r) { r[3].half = 2; }, "carries half 2"},
-      {"position stalls", [](std::vector<SwitchRecord>& r) { for (size_t i = 10; i < r.size(); ++i) r[i].position -= 480, r[i].queriedPosition -= 480; },
+      {"position stalls",
+       [](std::vector<SwitchRecord>& r) {
+         for (size_t i = 10; i < r.size(); ++i) r[i].position -= 480, r[i].queriedPosition -= 480;
+       },
        "step 0, expected 480"},
-      {"position jumps", [](std::vector<SwitchRecord>& r) { for (size_t i = 10; i < r.size(); ++i) r[i].position += 1, r[i].queriedPosition += 1; },
+      {"position jumps",
+       [](std::vector<SwitchRecord>& r) {
+         for (size_t i = 10; i < r.size(); ++i) r[i].position += 1, r[i].queriedPosition += 1;
+       },
        "step 481"},
-      {"position runs back", [](std::vector<SwitchRecord>& r) { r[20].position = r[20].queriedPosition = 0; }, "step -9120"},
+      {"position runs back", [](std::vector<SwitchRecord>& r) { r[20].position = r[20].queriedPosition = 0; },
+       "step -9120"},
       {"no position", [](std::vector<SwitchRecord>& r) { r[5].positionValid = false; }, "no valid sample position"},
-      {"time backwards", [](std::vector<SwitchRecord>& r) { r[9].systemTimeNs = r[8].systemTimeNs - 1; }, "system time"},
-      {"getSamplePosition disagrees", [](std::vector<SwitchRecord>& r) { r[4].queriedPosition += 480; }, "getSamplePosition 2400"},
-      {"getSamplePosition fails", [](std::vector<SwitchRecord>& r) { r[4].queriedValid = false; }, "failed in switch 4"},
+      {"time backwards", [](std::vector<SwitchRecord>& r) { r[9].systemTimeNs = r[8].systemTimeNs - 1; },
+       "system time"},
+      {"getSamplePosition disagrees", [](std::vector<SwitchRecord>& r) { r[4].queriedPosition += 480; },
+       "getSamplePosition 2400"},
+      {"getSamplePosition fails", [](std::vector<SwitchRecord>& r) { r[4].queriedValid = false; },
+       "failed in switch 4"},
   };
   for (const Case& c : cases) {
     std::vector<SwitchRecord> r = goodRun(50, 480);
@@ -68,7 +83,8 @@ TEST(Checks, SwitchInvariants) {
 }
 
 TEST(Checks, SampleTypesAndDsd) {
-  const std::vector<ChannelType> pcm24 = {{false, 0, ASIOSTInt24LSB}, {false, 1, ASIOSTInt24LSB}, {true, 0, ASIOSTInt24LSB}};
+  const std::vector<ChannelType> pcm24 = {
+      {false, 0, ASIOSTInt24LSB}, {false, 1, ASIOSTInt24LSB}, {true, 0, ASIOSTInt24LSB}};
   EXPECT_TRUE(checkSampleTypes(pcm24, 24).passed);
   EXPECT_TRUE(checkSampleTypes(pcm24, 0).passed);
   EXPECT_FALSE(checkSampleTypes(pcm24, 32).passed);
@@ -138,8 +154,27 @@ namespace asiohost {
 namespace {
 
 TEST(Stats, StatusLine) {
-  EXPECT_EQ(statusLine(2.45, 240, {0.5, 0.0}, {1.0}, 1), "   2.5 s  switches 240  out dBFS -6.0 -inf  in dBFS 0.0  resets 1");
+  EXPECT_EQ(statusLine(2.45, 240, {0.5, 0.0}, {1.0}, 1),
+            "   2.5 s  switches 240  out dBFS -6.0 -inf  in dBFS 0.0  resets 1");
   EXPECT_EQ(statusLine(0, 0, {-1}, {}, 0), "   0.0 s  switches 0  out dBFS dsd  resets 0");
+}
+
+}  // namespace
+}  // namespace asiohost
+
+namespace asiohost {
+namespace {
+
+TEST(Stats, SweepBufferFrames) {
+  // 48 kHz with a 2 ms minimum and 1 ms granularity: the table's durations, then the minimum.
+  EXPECT_EQ(sweepBufferFrames(48000, {10, 5, 4, 3, 2}, 96, 28800, 48, true),
+            (std::vector<int32_t>{480, 240, 192, 144, 96}));
+  EXPECT_EQ(sweepBufferFrames(384000, {10, 1}, 768, 230400, 384, true), (std::vector<int32_t>{3840, 768}));
+  // 44.1 kHz: 88 frames minimum, granularity 44; durations snap onto that grid.
+  EXPECT_EQ(sweepBufferFrames(44100, {10}, 88, 26460, 44, false), (std::vector<int32_t>{440}));
+  EXPECT_EQ(sweepBufferFrames(48000, {10, 5}, 64, 2048, -1, false), (std::vector<int32_t>{512, 256}));
+  EXPECT_EQ(sweepBufferFrames(48000, {100}, 64, 2048, 0, false), (std::vector<int32_t>{2048}));
+  EXPECT_TRUE(sweepBufferFrames(48000, {10}, 0, 0, 0, true).empty());
 }
 
 }  // namespace

@@ -157,7 +157,8 @@ ASIOError FakeAsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, in
   }
   bufferSize_ = size;
   callbacks_ = *callbacks;
-  timeInfo_ = !faults_.noTimeInfo && callbacks_.asioMessage && callbacks_.asioMessage(kAsioEngineVersion, 0, nullptr, nullptr) >= 2 &&
+  timeInfo_ = !faults_.noTimeInfo && callbacks_.asioMessage &&
+              callbacks_.asioMessage(kAsioEngineVersion, 0, nullptr, nullptr) >= 2 &&
               callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) == 1;
   played_.assign(static_cast<size_t>(rate_ / (isDsd() ? 32 : 1)) * 20 * kChannels, 0);  // 20 s
   playedFrames_ = 0;
@@ -270,10 +271,8 @@ void FakeAsioDriver::deliver(int32_t half) {
 
 ASIOError FakeAsioDriver::future(int32_t selector, void* opt) {
   switch (selector) {
-    case kAsioCanTimeInfo:
-      return ASE_SUCCESS;
-    case kAsioCanDoIoFormat:
-      return ASE_SUCCESS;
+    case kAsioCanTimeInfo: return ASE_SUCCESS;
+    case kAsioCanDoIoFormat: return ASE_SUCCESS;
     case kAsioGetIoFormat:
       if (!opt) return ASE_InvalidParameter;
       static_cast<ASIOIoFormat*>(opt)->FormatType = isDsd() ? kASIODSDFormat : kASIOPCMFormat;

@@ -1,8 +1,8 @@
 // The in-test driver as an in-process COM server, for running the host program end to end
 // through the registry. Faults come from ASIOHOST_FAKE_FAULTS; when ASIOHOST_FAKE_PLAYED
 // names a file, the driver writes what it played there when it is released.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <new>
@@ -52,7 +52,8 @@ class Factory final : public IClassFactory {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    auto* driver = new (std::nothrow) PlayedWritingDriver(asiohost::parseFakeFaults(environment("ASIOHOST_FAKE_FAULTS")), clsid_);
+    auto* driver =
+        new (std::nothrow) PlayedWritingDriver(asiohost::parseFakeFaults(environment("ASIOHOST_FAKE_FAULTS")), clsid_);
     if (!driver) return E_OUTOFMEMORY;
     const HRESULT hr = driver->QueryInterface(riid, object);
     driver->Release();

@@ -107,11 +107,13 @@ Comparison playAndCompare(FakeAsioDriver* d, double rate, SignalKind kind, int32
   played.rate = static_cast<uint32_t>(rate);
   played.channels = FakeAsioDriver::kChannels;
   played.samples.assign(d->played().begin(), d->played().begin() + d->playedFrames() * 2);
-  return comparePlayed(std::vector<int32_t>(s.sent().begin(), s.sent().begin() + s.sentFrames() * 2), 2, {0, 1}, played, 48000);
+  return comparePlayed(std::vector<int32_t>(s.sent().begin(), s.sent().begin() + s.sentFrames() * 2), 2, {0, 1}, played,
+                       48000);
 }
 
 TEST(HostSession, WhatWasSentIsWhatThePlayerGot) {
-  for (auto [rate, kind] : {std::pair<double, SignalKind>{48000, SignalKind::Sine}, {96000, SignalKind::Marker},
+  for (auto [rate, kind] : {std::pair<double, SignalKind>{48000, SignalKind::Sine},
+                            {96000, SignalKind::Marker},
                             {2822400, SignalKind::Dsd}}) {
     FakeAsioDriver* d = new FakeAsioDriver(FakeFaults{});
     int32_t buffer = 0;
@@ -170,7 +172,8 @@ TEST(Runner, ExitStatusesAndOutput) {
   EXPECT_NE(out.find("0 failed"), std::string::npos) << out;
   EXPECT_NE(out.find("[pass] release drops the last reference"), std::string::npos) << out;
 
-  EXPECT_EQ(runCommand(new FakeAsioDriver(parseFakeFaults("position,half,afterstop")), {"check", "-n", "30", "-q"}, out), 1);
+  EXPECT_EQ(
+      runCommand(new FakeAsioDriver(parseFakeFaults("position,half,afterstop")), {"check", "-n", "30", "-q"}, out), 1);
   EXPECT_NE(out.find("[FAIL] switch halves alternate"), std::string::npos) << out;
   EXPECT_NE(out.find("[FAIL] sample position grows"), std::string::npos) << out;
   EXPECT_NE(out.find("[FAIL] no switch after stop returns"), std::string::npos) << out;
@@ -207,7 +210,8 @@ TEST(Runner, RecordsInputsAndWritesTheSummary) {
   const std::string s(text, n);
   EXPECT_EQ(s.front(), '{');
   EXPECT_EQ(s.back(), '}');
-  for (const char* key : {"\"command\":\"play\"", "\"bufferFrames\":441", "\"exitCode\":0", "\"latenessMs\"", "\"cpuUsPerPeriod\""})
+  for (const char* key :
+       {"\"command\":\"play\"", "\"bufferFrames\":441", "\"exitCode\":0", "\"latenessMs\"", "\"cpuUsPerPeriod\""})
     EXPECT_NE(s.find(key), std::string::npos) << key << " in " << s;
   DeleteFileA(wav.c_str());
   DeleteFileA(json.c_str());

@@ -15,8 +15,9 @@ std::vector<std::string> split(const std::string& s) {
 }
 
 TEST(Options, ParsesTheUsualForms) {
-  ParseResult r = parseOptions(split("play -d Tessaline --rate=176400 -b 441 -t 2.5 -s dop -c 0-1 --inputs 1 "
-                                      "--time-info off --output-ready on --json - -o rec.wav --expect-bits 24 -q"));
+  ParseResult r =
+      parseOptions(split("play -d Tessaline --rate=176400 -b 441 -t 2.5 -s dop -c 0-1 --inputs 1 "
+                         "--time-info off --output-ready on --json - -o rec.wav --expect-bits 24 -q"));
   ASSERT_TRUE(r.error.empty()) << r.error;
   const Options& o = r.options;
   EXPECT_EQ(o.command, Command::Play);
@@ -40,6 +41,12 @@ TEST(Options, ParsesTheUsualForms) {
   EXPECT_EQ(r.options.seconds, 5);
   r = parseOptions(split("latency"));
   EXPECT_EQ(r.options.signal, SignalKind::Marker);
+  EXPECT_EQ(r.options.seconds, 3);
+  r = parseOptions(split("bench --rates 48000,384000 --buffers-ms 10,2.5"));
+  ASSERT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.options.command, Command::Bench);
+  EXPECT_EQ(r.options.rates, (std::vector<double>{48000, 384000}));
+  EXPECT_EQ(r.options.buffersMs, (std::vector<double>{10, 2.5}));
   EXPECT_EQ(r.options.seconds, 3);
   EXPECT_TRUE(parseOptions(split("check --help")).help);
   EXPECT_TRUE(parseOptions(split("-h")).help);
@@ -72,6 +79,8 @@ TEST(Options, RejectsBadCommandLinesWithAReason) {
       {"play --quiet=yes", "takes no value"},
       {"latency --signal sine", "own marker"},
       {"check --timeout-ms 5", "100 to 600000"},
+      {"bench --rates 48000,", "invalid value '48000,'"},
+      {"bench --buffers-ms 0", "invalid value '0'"},
   };
   for (const Case& c : cases) {
     const ParseResult r = parseOptions(split(c.line));

@@ -1,7 +1,6 @@
 // The host program end to end: the in-test driver DLL registered in the test prefix's
 // registry as hosts find drivers, and asiohost.exe run against it as a child process.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <string>
@@ -21,7 +20,8 @@ std::string dosPath(std::string unixPath) {
 
 bool setString(HKEY root, const std::string& key, const char* name, const std::string& value) {
   HKEY k;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &k, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &k, nullptr) !=
+      ERROR_SUCCESS)
     return false;
   const LONG rc = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                  static_cast<DWORD>(value.size() + 1));
@@ -161,6 +161,19 @@ TEST_F(Program, PlaysBitExactlyAndMeasuresTheLoopback) {
   r = run("latency -d \"Fake ASIO Host Test\" -t 1.5 -q -b 300");
   EXPECT_EQ(r.exitCode, 0u) << r.output;
   EXPECT_TRUE(contains(r.output, "round trip 600 frames (12.50 ms)")) << r.output;
+}
+
+TEST_F(Program, BenchSweepsBufferSizes) {
+  Result r = run("bench -d \"Fake ASIO Host Test\" --rates 48000,44100 --buffers-ms 10,5 -t 0.3");
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, "late p99 ms")) << r.output;
+  for (const char* row : {"   48000     10.00     480", "   48000      5.00     240", "   44100      9.98     440",
+                          "   44100      4.99     220"})
+    EXPECT_TRUE(contains(r.output, row)) << row << "\n" << r.output;
+  // A rate the driver refuses is a row of its own and a non-zero status.
+  r = run("bench -d \"Fake ASIO Host Test\" --rates 384000 -t 0.2");
+  EXPECT_EQ(r.exitCode, 1u) << r.output;
+  EXPECT_TRUE(contains(r.output, "384000  refused: ASE_NoClock")) << r.output;
 }
 
 }  // namespace

@@ -69,8 +69,30 @@ std::vector<uint8_t> extensible(const std::vector<uint8_t>& base, uint16_t subTa
   std::vector<uint8_t> f = base;
   f[0] = 0xFE;
   f[1] = 0xFF;
-  const uint8_t tail[] = {22, 0, f[14], f[15], 3, 0, 0, 0, static_cast<uint8_t>(subTag), static_cast<uint8_t>(subTag >> 8),
-                          0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  const uint8_t tail[] = {22,
+                          0,
+                          f[14],
+                          f[15],
+                          3,
+                          0,
+                          0,
+                          0,
+                          static_cast<uint8_t>(subTag),
+                          static_cast<uint8_t>(subTag >> 8),
+                          0,
+                          0,
+                          0,
+                          0,
+                          0x10,
+                          0,
+                          0x80,
+                          0,
+                          0,
+                          0xAA,
+                          0,
+                          0x38,
+                          0x9B,
+                          0x71};
   f.insert(f.end(), tail, tail + sizeof tail);
   return f;
 }
