@@ -24,7 +24,7 @@ void CheckList::print(FILE* out) const {
 
 CheckResult checkSwitchesArrived(size_t received, size_t wanted, double waitedMs) {
   char d[128];
-  std::snprintf(d, sizeof d, "%zu of %zu in %.0f ms", received, wanted, waitedMs);
+  std::snprintf(d, sizeof d, "%zu in %.0f ms (at least %zu wanted)", received, waitedMs, wanted);
   return {"buffer switches arrive", received >= wanted && wanted > 0, d};
 }
 

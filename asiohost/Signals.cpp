@@ -23,18 +23,44 @@ class SilenceSignal : public Signal {
   void renderPcm(int, int32_t* out, int frames) override { std::memset(out, 0, sizeof(int32_t) * frames); }
 };
 
-class SineSignal : public Signal {
+// A rotating phasor per channel (renormalised now and then): far cheaper than sin() per
+// sample in the buffer switch, and exact enough for a test tone.
+class Phasor {
  public:
-  SineSignal(const SignalSpec& s, int channels)
-      : step_(2.0 * kPi * s.frequency / s.rate), amplitude_(amplitudeOf(s.levelDb)), position_(channels, 0) {}
-  void renderPcm(int channel, int32_t* out, int frames) override {
-    uint64_t& n = position_[channel];
-    for (int i = 0; i < frames; ++i, ++n) out[i] = toSample(amplitude_ * std::sin(step_ * static_cast<double>(n)));
+  Phasor(double frequency, double rate)
+      : cosStep_(std::cos(2.0 * kPi * frequency / rate)), sinStep_(std::sin(2.0 * kPi * frequency / rate)) {}
+  double next() {  // the sine of the current phase, then one step on
+    const double value = s_;
+    const double c = c_ * cosStep_ - s_ * sinStep_;
+    s_ = s_ * cosStep_ + c_ * sinStep_;
+    c_ = c;
+    if (++count_ == 4096) {
+      count_ = 0;
+      const double r = 1.0 / std::sqrt(c_ * c_ + s_ * s_);
+      c_ *= r;
+      s_ *= r;
+    }
+    return value;
   }
 
  private:
-  double step_, amplitude_;
-  std::vector<uint64_t> position_;
+  double cosStep_, sinStep_;
+  double c_ = 1.0, s_ = 0.0;
+  int count_ = 0;
+};
+
+class SineSignal : public Signal {
+ public:
+  SineSignal(const SignalSpec& s, int channels)
+      : amplitude_(amplitudeOf(s.levelDb)), phasors_(channels, Phasor(s.frequency, s.rate)) {}
+  void renderPcm(int channel, int32_t* out, int frames) override {
+    Phasor& p = phasors_[channel];
+    for (int i = 0; i < frames; ++i) out[i] = toSample(amplitude_ * p.next());
+  }
+
+ private:
+  double amplitude_;
+  std::vector<Phasor> phasors_;
 };
 
 class WavSignal : public Signal {
@@ -67,38 +93,24 @@ class MarkerSignal : public Signal {
   std::vector<uint64_t> position_;
 };
 
-// One-bit stream of a sine by a first-order sigma-delta modulator. The sine comes from a
-// rotating phasor (renormalised now and then), far cheaper than a sin() per DSD sample.
+// One-bit stream of a sine by a first-order sigma-delta modulator.
 class SigmaDelta {
  public:
-  SigmaDelta(double frequency, uint32_t dsdRate, double amplitude)
-      : cosStep_(std::cos(2.0 * kPi * frequency / dsdRate)),
-        sinStep_(std::sin(2.0 * kPi * frequency / dsdRate)),
-        amplitude_(amplitude) {}
+  SigmaDelta(double frequency, uint32_t dsdRate, double amplitude) : phasor_(frequency, dsdRate), amplitude_(amplitude) {}
   uint8_t nextByte() {
     uint8_t byte = 0;
     for (int bit = 0; bit < 8; ++bit) {
-      const double x = amplitude_ * s_;
-      integrator_ += x - last_;
+      integrator_ += amplitude_ * phasor_.next() - last_;
       last_ = integrator_ >= 0.0 ? 1.0 : -1.0;
       byte = static_cast<uint8_t>(byte << 1 | (last_ > 0 ? 1 : 0));
-      const double c = c_ * cosStep_ - s_ * sinStep_;
-      s_ = s_ * cosStep_ + c_ * sinStep_;
-      c_ = c;
-      if (++count_ == 4096) {
-        count_ = 0;
-        const double r = 1.0 / std::sqrt(c_ * c_ + s_ * s_);
-        c_ *= r;
-        s_ *= r;
-      }
     }
     return byte;
   }
 
  private:
-  double cosStep_, sinStep_, amplitude_;
-  double c_ = 1.0, s_ = 0.0, integrator_ = 0.0, last_ = -1.0;
-  int count_ = 0;
+  Phasor phasor_;
+  double amplitude_;
+  double integrator_ = 0.0, last_ = -1.0;
 };
 
 class DsdSignal : public Signal {
