@@ -112,6 +112,8 @@ void drawBackground(Canvas& c, TextRenderer& text) {
   text.draw(c, "ASIO DRIVER", 14, 358, heading);
   c.fillRoundRect(Box{12, 366, 287, 367}, 0, kRule);
   const TextStyle caption{Font::Regular, 8.5f, kCaption};
+  text.draw(c, "Buffer and width apply when the driver next starts", 14, 381,
+            TextStyle{Font::Regular, 8.0f, rgb(0x8C99AB)});
   text.draw(c, "Device", 27, 401, caption);
   text.draw(c, "State", 189, 401, caption);
   drawInset(c, labelRect("TXT_ASIODEVICE"));

@@ -85,6 +85,18 @@ class CTestSkinDialog : public CSkinDialog {
   void OnSkinSliderChanged(const char* name, int code, int value) override {
     sliderChanges.push_back(SliderChange{name, code, value});
   }
+  std::vector<std::string> mouseOvers;
+  void OnSkinMouseOver(const char* name, int, int) override { mouseOvers.push_back(name); }
+
+  // Caption clicks are recorded, not run: the system's move loop would wait for the mouse.
+  std::vector<std::pair<WPARAM, POINT>> captionClicks;
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg == WM_NCLBUTTONDOWN) {
+      captionClicks.emplace_back(wParam, POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+      return 0;
+    }
+    return CSkinDialog::WindowProc(msg, wParam, lParam);
+  }
 };
 
 constexpr int kWindowX = 40, kWindowY = 40;
@@ -218,11 +230,31 @@ TEST(SkinDialog, MouseInputReachesTheOwnerByName) {
   EXPECT_FALSE(button->m_hover);
   EXPECT_EQ(dialog->GetSkinButtonCheck("BTN_P_44K"), 0) << "the toolkit never checks by itself";
 
+  // The pointer over another window ends the hover and gives the capture back.
+  button->SendMessage(WM_MOUSEMOVE, 0, pointParam(10, 7));
+  ASSERT_TRUE(button->m_hover);
+  button->SendMessage(WM_MOUSEMOVE, 0, pointParam(100, 5));  // over "BTN_P_24B"
+  EXPECT_FALSE(button->m_hover);
+  EXPECT_NE(::GetCapture(), button->m_hWnd);
+
   // A release outside the button is no click.
   button->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, pointParam(10, 7));
   button->SendMessage(WM_LBUTTONUP, 0, pointParam(200, 7));
   pump(50);
   EXPECT_EQ(dialog->clicks.size(), 1u);
+
+  EXPECT_EQ(dialog->mouseOvers.front(), "BTN_P_44K");
+
+  // The background: pointer moves report an empty name, and a press drags the window by it.
+  dialog->SendMessage(WM_MOUSEMOVE, 0, pointParam(150, 380));
+  EXPECT_EQ(dialog->mouseOvers.back(), "");
+  dialog->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, pointParam(150, 380));
+  pump(50);
+  ASSERT_EQ(dialog->captionClicks.size(), 1u);
+  EXPECT_EQ(dialog->captionClicks[0].first, static_cast<WPARAM>(HTCAPTION));
+  EXPECT_EQ(dialog->captionClicks[0].second.x, kWindowX + 150);
+  EXPECT_EQ(dialog->captionClicks[0].second.y, kWindowY + 380);
+  dialog->SendMessage(WM_LBUTTONUP, 0, pointParam(150, 380));
 
   CSkinLabel* label = dialog->FindSkinLabel("TXT_ASIOSTATE");
   label->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, pointParam(5, 5));
@@ -254,6 +286,30 @@ TEST(SkinDialog, MouseInputReachesTheOwnerByName) {
   EXPECT_GT(position, 50) << "dragged to the right";
   EXPECT_EQ(dialog->sliderChanges.back().value, 100 - position);
   EXPECT_EQ(dialog->GetSkinSliderPos("SLDR_P_VOL_L"), 100 - position);
+}
+
+TEST(SkinDialog, RebuildingTheSkinFromAClickIsSafe) {
+  class CRebuilding : public CTestSkinDialog {
+   public:
+    void OnSkinButtonClicked(const char* name) override {
+      CTestSkinDialog::OnSkinButtonClicked(name);
+      LoadSkin();  // destroys the very button whose click is being handled
+    }
+  };
+  auto dialog = std::make_unique<CRebuilding>();
+  ASSERT_TRUE(dialog->Create());
+  pump(100);
+  dialog->SetSkinButtonCheck("BTN_P_96K", 1);
+  for (int round = 0; round < 3; ++round) {
+    CSkinButton* button = dialog->FindSkinButton("BTN_P_96K");
+    ASSERT_NE(button, nullptr);
+    button->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, pointParam(5, 5));
+    button->SendMessage(WM_LBUTTONUP, 0, pointParam(5, 5));
+    pump(50);
+  }
+  EXPECT_EQ(dialog->clicks.size(), 3u);
+  EXPECT_EQ(dialog->ButtonCount(), 43u);
+  EXPECT_EQ(dialog->GetSkinButtonCheck("BTN_P_96K"), 0) << "a rebuilt skin starts from the tables";
 }
 
 // Pixels of a bitmap, 32 bits, rows from the top.
@@ -347,6 +403,8 @@ TEST(SkinDialog, ScreenshotShowsTheRoundedWindowAndTheFaces) {
   ASSERT_TRUE(dialog);
   dressAsRunningPanel(*dialog);
   dialog->SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  // The pointer rests on the Hide push button.
+  dialog->FindSkinButton("BTN_HIDE")->SendMessage(WM_MOUSEMOVE, 0, pointParam(11, 11));
   dialog->RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   pump(600);
 
@@ -391,6 +449,7 @@ TEST(SkinDialog, ScreenshotShowsTheRoundedWindowAndTheFaces) {
   };
   EXPECT_TRUE(faceMatches(IDB_SKIN_PRESSED, "BTN_P_44K")) << "a checked button shows the pressed face";
   EXPECT_TRUE(faceMatches(IDB_SKIN_NORMAL, "BTN_P_48K"));
+  EXPECT_TRUE(faceMatches(IDB_SKIN_HOVER, "BTN_HIDE")) << "a hovered push button shows the hover face";
   EXPECT_TRUE(faceMatches(IDB_SKIN_DISABLED, "BTN_R_384K"));
   EXPECT_TRUE(faceMatches(IDB_SKIN_BASE, "BTN_ASIO_BFSZ_3MS")) << "a hidden button leaves the background";
   EXPECT_FALSE(faceMatches(IDB_SKIN_NORMAL, "BTN_P_44K"));
