@@ -62,6 +62,7 @@ int nextInsidePixel(const uint8_t* row, int x, int width, int bytesPerPixel);
 template <typename Flush>
 std::size_t scanMaskRegion(const MaskPixels& mask, RegionBatch& batch, Flush&& flush) {
   std::size_t flushes = 0;
+  if (!mask.topRow || (mask.bytesPerPixel != 3 && mask.bytesPerPixel != 4)) return 0;  // nothing it can read
   const uint8_t* row = mask.topRow;
   for (int y = 0; y < mask.height; ++y, row += mask.rowStep) {
     int x = nextInsidePixel(row, 0, mask.width, mask.bytesPerPixel);

@@ -34,15 +34,26 @@ const Box kAsioCard{3, 338, 296, 549};
 const Box kRemoteCard{3, 553, 296, 613};
 constexpr float kColumnDivider = 151.0f;
 
+// On the title bar the Hide button is a ring: its fill, ring and glyph strengths per look.
+struct HidePaint {
+  float fill, ring, glyph;
+  bool accentFill;
+};
+
 struct ButtonPaint {
   Colour fillTop, fillBottom, border, text, led;
   bool ledGlow;
+  HidePaint hide;
 };
 
-const ButtonPaint kNormalPaint{rgb(0xFFFFFF), rgb(0xE8ECF1), rgb(0xAAB5C3), rgb(0x2C3849), rgb(0xBAC3CE), false};
-const ButtonPaint kHoverPaint{rgb(0xF4F9FF), rgb(0xDCEAFD), rgb(0x3B7DDD), rgb(0x1452B5), rgb(0x8DB3EA), false};
-const ButtonPaint kPressedPaint{rgb(0x4D90F2), rgb(0x2962CC), rgb(0x1C4A9E), rgb(0xFFFFFF), rgb(0x7DFFB0), true};
-const ButtonPaint kDisabledPaint{rgb(0xF1F3F6), rgb(0xECEFF3), rgb(0xD5DBE3), rgb(0xB0B8C4), rgb(0xDDE1E7), false};
+const ButtonPaint kNormalPaint{rgb(0xFFFFFF), rgb(0xE8ECF1), rgb(0xAAB5C3), rgb(0x2C3849), rgb(0xBAC3CE), false,
+                               {0.10f, 0.45f, 0.95f, false}};
+const ButtonPaint kHoverPaint{rgb(0xF4F9FF), rgb(0xDCEAFD), rgb(0x3B7DDD), rgb(0x1452B5), rgb(0x8DB3EA), false,
+                              {0.28f, 0.75f, 0.95f, false}};
+const ButtonPaint kPressedPaint{rgb(0x4D90F2), rgb(0x2962CC), rgb(0x1C4A9E), rgb(0xFFFFFF), rgb(0x7DFFB0), true,
+                                {1.0f, 0.0f, 0.95f, true}};
+const ButtonPaint kDisabledPaint{rgb(0xF1F3F6), rgb(0xECEFF3), rgb(0xD5DBE3), rgb(0xB0B8C4), rgb(0xDDE1E7), false,
+                                 {0.04f, 0.18f, 0.30f, false}};
 
 Box boxOf(const skin::SkinRect& r) {
   return Box{static_cast<float>(r.left), static_cast<float>(r.top), static_cast<float>(r.left + r.width),
@@ -134,24 +145,20 @@ void drawBackground(Canvas& c, TextRenderer& text) {
   text.drawRight(c, "Tessaline USB 2", Box{150, 619, 286, 633}, TextStyle{Font::Regular, 8.0f, rgb(0x7D8BA0)});
 }
 
-void drawHideButton(Canvas& c, const Box& box, const ButtonPaint& paint, const ButtonPaint* look) {
+void drawHideButton(Canvas& c, const Box& box, const ButtonPaint& paint) {
   const float cx = (box.left + box.right) / 2, cy = (box.top + box.bottom) / 2;
   const Colour white = rgb(0xFFFFFF);
-  float fill = 0.10f, ring = 0.45f, glyph = 0.95f;
-  Colour fillColour = white;
-  if (look == &kHoverPaint) fill = 0.28f, ring = 0.75f;
-  if (look == &kPressedPaint) fillColour = paint.fillBottom, fill = 1.0f, ring = 0.0f;
-  if (look == &kDisabledPaint) fill = 0.04f, ring = 0.18f, glyph = 0.30f;
-  c.fillCircle(cx, cy, 9.5f, white, ring);
+  const HidePaint& look = paint.hide;
+  c.fillCircle(cx, cy, 9.5f, white, look.ring);
   c.fillCircle(cx, cy, 8.5f, kHeaderTop);
-  c.fillCircle(cx, cy, 8.5f, fillColour, fill);
-  c.fillRoundRect(Box{cx - 4.5f, cy + 1.0f, cx + 4.5f, cy + 3.0f}, 1, white, glyph);
+  c.fillCircle(cx, cy, 8.5f, look.accentFill ? paint.fillBottom : white, look.fill);
+  c.fillRoundRect(Box{cx - 4.5f, cy + 1.0f, cx + 4.5f, cy + 3.0f}, 1, white, look.glyph);
 }
 
 void drawButton(Canvas& c, TextRenderer& text, const skin::SkinButtonDef& def, const ButtonPaint& paint) {
   const Box box = boxOf(def.rect);
   if (std::strcmp(def.name, "BTN_HIDE") == 0) {
-    drawHideButton(c, box, paint, &paint);
+    drawHideButton(c, box, paint);
     return;
   }
   const float h = box.height();

@@ -88,6 +88,17 @@ TEST(RegionScan, NearWhiteAndAlphaDoNotMakeAPixelOutside) {
   EXPECT_TRUE(batch.rects()[1] == (RegionRect{3, 0, 4, 1}));
 }
 
+TEST(RegionScan, UnreadableMasksGiveNothing) {
+  const std::vector<uint8_t> px(64, 0);
+  for (const MaskPixels& m : {MaskPixels{px.data(), 8, 4, 2, 2}, MaskPixels{px.data(), 16, 4, 2, 1},
+                              MaskPixels{nullptr, 16, 4, 2, 4}, MaskPixels{px.data(), 16, 0, 2, 4},
+                              MaskPixels{px.data(), 16, 4, 0, 4}, MaskPixels{px.data(), 16, -3, 2, 4}}) {
+    RegionBatch batch;
+    EXPECT_EQ(scanMaskRegion(m, batch, [](const RegionBatch&) {}), 0u);
+    EXPECT_EQ(batch.count(), 0u);
+  }
+}
+
 TEST(RegionScan, BottomUpRowsAreScannedFromTheTop) {
   const TextMask stored({"####", ".#.."}, 4);  // memory order: bottom row first
   const MaskPixels view{stored.pixels.data() + 16, -16, 4, 2, 4};
