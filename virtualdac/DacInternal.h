@@ -1,0 +1,229 @@
+// Inside the virtual DAC: its device nodes, interfaces, filters, pins, HID functions and
+// the handles it hands out. One instance at a time, guarded by one lock; the device
+// thread completes stream requests on the device's clock.
+#pragma once
+
+#include <windows.h>
+#include <winioctl.h>
+#include <setupapi.h>
+#include <ks.h>
+#include <hidsdi.h>
+#include <hidpi.h>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Loopback.h"
+#include "PropertyModel.h"
+#include "StreamClock.h"
+#include "VirtualDac.h"
+#include "WavWriter.h"
+
+namespace tess::vdac::detail {
+
+// NT status values carried in OVERLAPPED::Internal.
+inline constexpr ULONG_PTR kStatusSuccess = 0;
+inline constexpr ULONG_PTR kStatusPending = 0x103;
+inline constexpr ULONG_PTR kStatusBufferOverflow = 0x80000005;
+inline constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+inline constexpr ULONG_PTR kStatusDeviceRemoved = 0xC00002B6;
+
+int64_t nowTicks();
+
+struct DeviceNode {
+  std::string instanceId;
+  Guid setupClass;
+  std::string className;
+  std::string description;
+  std::string friendlyName;
+  std::string manufacturer;
+  std::vector<std::string> hardwareIds;
+  std::vector<std::string> compatibleIds;
+  bool isDac = false;
+  bool removed = false;
+};
+
+// One device interface as registered in one category; the entries of one filter or HID
+// function form a family that shares a device and aliases each other.
+struct InterfaceEntry {
+  int device = -1;
+  int family = -1;
+  Guid category;
+  std::string path;
+  AliasState state = AliasState::Enabled;
+  int filter = -1;  // index into Dac::filters
+  int hid = -1;     // index into Dac::hids
+};
+
+struct FilterDevice {
+  FilterSpec spec;
+  std::vector<uint32_t> instances;  // live pin instances per pin id
+  int device = -1;
+  std::string interfaceFriendlyName;  // "FriendlyName" in the interface key
+  bool isDac = false;
+};
+
+struct HidFunction {
+  int device = -1;
+  HIDD_ATTRIBUTES attributes{};
+  uint16_t inputLength = 0, outputLength = 0;
+  bool writable = true;  // a keyboard cannot be opened for writing
+  bool isDac = false;
+};
+
+struct StreamRequest {
+  PKSSTREAM_HEADER header = nullptr;
+  LPOVERLAPPED ov = nullptr;
+  bool write = false;
+  uint32_t frames = 0;  // frames the packet holds (write) or can hold (read)
+  bool scheduled = false;
+  int64_t due = 0;
+};
+
+struct PinRecord;  // inspection record of a DAC pin
+
+struct Pin {
+  int filter = -1;
+  uint32_t pinId = 0;
+  HANDLE handle = nullptr;
+  bool render = false;  // data flows into the device
+  StreamFormat format;
+  std::vector<uint8_t> connectFormat;  // KSDATAFORMAT + wave format as connected
+  uint32_t state = kStateStop;
+  bool resetting = false;
+  std::deque<StreamRequest> queue;
+  PinClock clock;
+  WavWriter wav;
+  PinRecord* record = nullptr;
+};
+
+struct PinRecord {
+  PinStats stats;
+  std::vector<uint8_t> played;
+};
+
+struct PreparsedData {
+  uint32_t magic = 0x56484944;  // "VHID"
+  int hid = -1;
+};
+
+enum class ObjectKind { DevInfoSet, Filter, Pin, Hid };
+
+struct HandleObject {
+  explicit HandleObject(ObjectKind k) : kind(k) {}
+  ObjectKind kind;
+  // Device-information set: interface entries (interfaceSet) or device indices.
+  bool interfaceSet = false;
+  std::vector<int> members;
+  int filter = -1;
+  int hid = -1;
+  std::unique_ptr<Pin> pin;
+};
+
+// A request that completes later on the device thread (a pended property or reset).
+struct DeferredCompletion {
+  LPOVERLAPPED ov;
+  HANDLE fileEvent;
+  ULONG_PTR status;
+  ULONG_PTR bytes;
+  int64_t due;
+};
+
+struct Dac {
+  DacConfig config;
+  std::vector<DeviceNode> devices;
+  std::vector<InterfaceEntry> interfaces;
+  std::vector<FilterDevice> filters;
+  std::vector<HidFunction> hids;
+  std::map<HANDLE, HandleObject> handles;
+  std::vector<std::unique_ptr<PreparsedData>> preparsed;
+  std::deque<DeferredCompletion> deferred;
+  std::map<uint32_t, PinRecord> dacPins;
+  std::vector<std::vector<uint8_t>> hidReports;
+  Counters counters;
+  LoopbackFifo loopback;
+  bool stalled = false;
+  bool stopping = false;
+  std::string registryRoot;  // HKCU subkey of this process's interface keys
+  HANDLE wake = nullptr;
+  HANDLE thread = nullptr;
+
+  // Building and tearing down.
+  bool build(const DacConfig& config);
+  void failEverything();  // completes all outstanding requests as cancelled
+  void releaseAll();
+
+  HANDLE newHandle(HandleObject object);  // a fresh event stands for the object
+  HandleObject* find(HANDLE h, ObjectKind kind);
+  bool familyRemoved(int device) const { return device >= 0 && devices[device].removed; }
+
+  // Streaming (device thread side).
+  int64_t service(int64_t now);  // completes what is due; returns the next due time or INT64_MAX
+  void scheduleQueued(Pin& pin, int64_t now);
+  void completeStream(Pin& pin, StreamRequest& request, ULONG_PTR status);
+  void cancelQueue(Pin& pin, ULONG_PTR status);
+  void defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
+};
+
+// The lock around the installed instance and the instance itself (null when none).
+std::mutex& dacLock();
+std::unique_ptr<Dac>& dacInstance();
+
+// Holds the lock for a seam entry; keeps the entry's last error across the unlock.
+class DacGuard {
+ public:
+  DacGuard() : lock_(dacLock()) {}
+  ~DacGuard() {
+    if (lock_.owns_lock()) unlock();
+  }
+  DacGuard(const DacGuard&) = delete;
+  DacGuard& operator=(const DacGuard&) = delete;
+  Dac* dac() const { return dacInstance().get(); }
+  void unlock() {
+    const DWORD error = GetLastError();
+    lock_.unlock();
+    SetLastError(error);
+  }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
+// Completes an OVERLAPPED as the I/O manager does: status and byte count first, then the
+// caller's event (its lowest bit only asks not to post to a completion port) or, without
+// one, the handle's own event.
+void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
+
+// The seam entries, one file per face.
+HDEVINFO WINAPI getClassDevs(const GUID*, PCSTR, HWND, DWORD);
+BOOL WINAPI enumDeviceInterfaces(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD, PSP_DEVICE_INTERFACE_DATA);
+BOOL WINAPI getDeviceInterfaceAlias(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, const GUID*, PSP_DEVICE_INTERFACE_DATA);
+BOOL WINAPI getDeviceInterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD,
+                                     PDWORD, PSP_DEVINFO_DATA);
+HKEY WINAPI openDeviceInterfaceRegKey(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, DWORD, REGSAM);
+BOOL WINAPI enumDeviceInfo(HDEVINFO, DWORD, PSP_DEVINFO_DATA);
+BOOL WINAPI getDeviceRegistryProperty(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD);
+BOOL WINAPI destroyDeviceInfoList(HDEVINFO);
+HANDLE WINAPI createFile(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+BOOL WINAPI deviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+DWORD WINAPI ksCreatePin(HANDLE, PKSPIN_CONNECT, ACCESS_MASK, PHANDLE);
+BOOL WINAPI writeFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL WINAPI closeHandle(HANDLE);
+void WINAPI hidGetHidGuid(LPGUID);
+BOOLEAN WINAPI hidGetAttributes(HANDLE, PHIDD_ATTRIBUTES);
+BOOLEAN WINAPI hidGetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA*);
+BOOLEAN WINAPI hidFreePreparsedData(PHIDP_PREPARSED_DATA);
+NTSTATUS WINAPI hidGetCaps(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
+HRESULT WINAPI coCreateInstance(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+
+// Building blocks shared by the faces.
+std::string guidText(const Guid& g, bool upper);
+Guid toGuid(const GUID& g);
+GUID toWinGuid(const Guid& g);
+BOOL failWith(DWORD error);
+
+}  // namespace tess::vdac::detail

@@ -1,0 +1,381 @@
+// The kernel-streaming face: opening filters by path, property requests on filters and
+// pins, pin creation, state changes, reset and stream reads and writes.
+#include "DacInternal.h"
+
+namespace tess::vdac::detail {
+
+namespace {
+
+bool pathEquals(const std::string& a, const char* b) {
+  for (size_t i = 0;; ++i) {
+    char x = i < a.size() ? a[i] : '\0', y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+    if (!x) return true;
+  }
+}
+
+// Which requests pend: state changes and resets by default, all properties if asked.
+bool shouldPend(const Dac& dac, bool stateOrReset) {
+  return dac.config.pendAllProperties || (stateOrReset && dac.config.pendStateAndReset);
+}
+
+// Finishes a request that was answered at once, or hands it to the device thread to be
+// completed a moment later (ERROR_IO_PENDING).
+BOOL finishRequest(Dac& dac, LPOVERLAPPED ov, HANDLE fileEvent, uint32_t error, uint32_t bytes, LPDWORD returned,
+                   bool pend) {
+  if (error == kErrSuccess && pend && ov) {
+    ov->Internal = kStatusPending;
+    ov->InternalHigh = 0;
+    dac.defer(ov, fileEvent, kStatusSuccess, bytes);
+    ++dac.counters.pendedRequests;
+    return failWith(ERROR_IO_PENDING);
+  }
+  if (error == kErrSuccess || error == kErrMoreData) {
+    if (returned) *returned = bytes;
+    if (ov) completeOverlapped(ov, fileEvent, error == kErrSuccess ? kStatusSuccess : kStatusBufferOverflow, bytes);
+    return error == kErrSuccess ? TRUE : failWith(error);
+  }
+  if (returned) *returned = 0;
+  return failWith(error);
+}
+
+// Properties of a pin handle: its connection state and data format.
+Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, DWORD outSize, bool& stateSet) {
+  stateSet = false;
+  if (!in || inSize < sizeof(KsProperty)) return {kErrInvalidParameter, 0};
+  KsProperty request;
+  std::memcpy(&request, in, sizeof request);
+  if (request.set != kPropSetConnection) return {kErrSetNotFound, 0};
+  if (request.id == kConnectionState && request.flags == kPropertyGet) {
+    std::vector<uint8_t> reply(4);
+    std::memcpy(reply.data(), &pin.state, 4);
+    return deliverReply(reply, false, out, outSize);
+  }
+  if (request.id == kConnectionState && request.flags == kPropertySet) {
+    if (!out || outSize < sizeof(uint32_t)) return {kErrInvalidParameter, 0};
+    uint32_t next;
+    std::memcpy(&next, out, sizeof next);
+    if (next > kStateRun) return {kErrInvalidParameter, 0};
+    if (!isSingleStateStep(pin.state, next)) return {kErrBadCommand, 0};
+    const uint32_t previous = pin.state;
+    pin.state = next;
+    if (pin.record) pin.record->stats.stateHistory.push_back(next);
+    const int64_t now = nowTicks();
+    if (next == kStateRun && previous != kStateRun) {
+      pin.clock.start(now);
+      dac.scheduleQueued(pin, now);
+    } else if (previous == kStateRun && next != kStateRun) {
+      for (StreamRequest& r : pin.queue) r.scheduled = false;
+    } else if (next == kStateStop) {
+      dac.cancelQueue(pin, kStatusCancelled);
+    }
+    stateSet = true;
+    SetEvent(dac.wake);
+    return {kErrSuccess, 0};
+  }
+  if (request.id == kConnectionDataFormat && request.flags == kPropertyGet) {
+    return deliverReply(pin.connectFormat, false, out, outSize);
+  }
+  return {kErrNotFound, 0};
+}
+
+BOOL resetRequest(Dac& dac, Pin& pin, const void* in, DWORD inSize, LPDWORD returned, LPOVERLAPPED ov) {
+  if (!in || inSize < sizeof(uint32_t)) return finishRequest(dac, ov, pin.handle, kErrInvalidParameter, 0, returned, false);
+  uint32_t which;
+  std::memcpy(&which, in, sizeof which);
+  if (which == kResetBegin) {
+    pin.resetting = true;
+    dac.cancelQueue(pin, kStatusCancelled);
+  } else if (which == kResetEnd) {
+    pin.resetting = false;
+  } else {
+    return finishRequest(dac, ov, pin.handle, kErrInvalidParameter, 0, returned, false);
+  }
+  return finishRequest(dac, ov, pin.handle, kErrSuccess, 0, returned, shouldPend(dac, true));
+}
+
+// Queues one stream header. Returns kErrIoPending when queued.
+uint32_t queueStream(Dac& dac, Pin& pin, bool write, void* out, DWORD outSize, LPOVERLAPPED ov) {
+  PinRecord* record = pin.record;
+  auto reject = [&](uint32_t error) {
+    if (record) ++record->stats.requestsRejected;
+    return error;
+  };
+  if (write != pin.render) return reject(kErrInvalidParameter);
+  if (!out || outSize < sizeof(KSSTREAM_HEADER)) return reject(kErrInvalidParameter);
+  auto* header = static_cast<PKSSTREAM_HEADER>(out);
+  // One header per request, of the platform's size.
+  if (header->Size != sizeof(KSSTREAM_HEADER) || outSize != header->Size) return reject(kErrInvalidParameter);
+  if (pin.state == kStateStop || pin.resetting) return reject(pin.resetting ? kErrNotReady : kErrBadCommand);
+  const uint32_t blockAlign = pin.format.blockAlign;
+  const uint32_t bytes = write ? header->DataUsed : header->FrameExtent;
+  if (write && header->DataUsed > header->FrameExtent) return reject(kErrInvalidParameter);
+  if (bytes % blockAlign != 0 || (header->FrameExtent != 0 && header->Data == nullptr)) {
+    return reject(kErrInvalidParameter);
+  }
+  StreamRequest r;
+  r.header = header;
+  r.ov = ov;
+  r.write = write;
+  r.frames = bytes / blockAlign;
+  ov->Internal = kStatusPending;
+  ov->InternalHigh = 0;
+  pin.queue.push_back(r);
+  if (pin.state == kStateRun) {
+    const int64_t now = nowTicks();
+    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now);
+    pin.queue.back().scheduled = true;
+  }
+  if (record) {
+    record->stats.queued = static_cast<uint32_t>(pin.queue.size());
+    if (record->stats.queued > record->stats.maxQueued) record->stats.maxQueued = record->stats.queued;
+  }
+  SetEvent(dac.wake);
+  return kErrIoPending;
+}
+
+}  // namespace
+
+int64_t nowTicks() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER c;
+  QueryPerformanceCounter(&c);
+  return (c.QuadPart / frequency) * kTicksPerSecond + (c.QuadPart % frequency) * kTicksPerSecond / frequency;
+}
+
+void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+  ov->InternalHigh = bytes;
+  ov->Internal = status;
+  HANDLE event = ov->hEvent ? reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{1})
+                            : fileEvent;
+  if (event) SetEvent(event);
+}
+
+HANDLE Dac::newHandle(HandleObject object) {
+  // Manual-reset, like a file object's own event that overlapped I/O without an event
+  // of its own signals.
+  HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!h) return nullptr;
+  if (object.pin) object.pin->handle = h;
+  handles.emplace(h, std::move(object));
+  counters.openHandles = handles.size();
+  return h;
+}
+
+HandleObject* Dac::find(HANDLE h, ObjectKind kind) {
+  auto it = handles.find(h);
+  return it != handles.end() && it->second.kind == kind ? &it->second : nullptr;
+}
+
+void Dac::defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+  // About a millisecond later, like a request the driver finishes from its own context.
+  deferred.push_back({ov, fileEvent, status, bytes, nowTicks() + kTicksPerSecond / 1000});
+  SetEvent(wake);
+}
+
+HANDLE WINAPI createFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                         DWORD flags, HANDLE templ) {
+  {
+    DacGuard guard;
+    Dac* dac = guard.dac();
+    if (dac && path) {
+      for (const InterfaceEntry& e : dac->interfaces) {
+        if (!pathEquals(e.path, path)) continue;
+        if (dac->familyRemoved(e.device)) {
+          SetLastError(ERROR_FILE_NOT_FOUND);
+          return INVALID_HANDLE_VALUE;
+        }
+        HandleObject object(e.filter >= 0 ? ObjectKind::Filter : ObjectKind::Hid);
+        object.filter = e.filter;
+        object.hid = e.hid;
+        if (e.hid >= 0 && !dac->hids[e.hid].writable && (access & (GENERIC_WRITE | FILE_WRITE_DATA))) {
+          SetLastError(ERROR_ACCESS_DENIED);
+          return INVALID_HANDLE_VALUE;
+        }
+        HANDLE h = dac->newHandle(std::move(object));
+        return h ? h : INVALID_HANDLE_VALUE;
+      }
+      if (std::strncmp(path, "\\\\?\\", 4) == 0 || std::strncmp(path, "\\\\.\\", 4) == 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+      }
+    }
+  }
+  // Not a device of the virtual DAC: an ordinary file.
+  return CreateFileA(path, access, share, sa, disposition, flags, templ);
+}
+
+namespace {
+
+// A request on one of the virtual DAC's handles. For stream I/O without an OVERLAPPED it
+// queues on syncOv and sets waitHere: the caller waits once the lock is released.
+BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                   DWORD outSize, LPDWORD returned, LPOVERLAPPED ov, OVERLAPPED& syncOv, bool& waitHere) {
+  if (object.kind == ObjectKind::Filter) {
+    const FilterDevice& filter = dac.filters[object.filter];
+    if (dac.familyRemoved(filter.device)) return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
+    if (code != IOCTL_KS_PROPERTY) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
+    ++dac.counters.propertyRequests;
+    Reply r = answerFilterProperty(filter.spec, filter.instances, in, inSize, out, outSize);
+    return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, false));
+  }
+  if (object.kind != ObjectKind::Pin) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
+  Pin& pin = *object.pin;
+  if (dac.familyRemoved(dac.filters[pin.filter].device)) {
+    return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
+  }
+  if (code == IOCTL_KS_PROPERTY) {
+    ++dac.counters.propertyRequests;
+    bool stateSet = false;
+    Reply r = pinProperty(dac, pin, in, inSize, out, outSize, stateSet);
+    return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, stateSet));
+  }
+  if (code == IOCTL_KS_RESET_STATE) return resetRequest(dac, pin, in, inSize, returned, ov);
+  if (code != IOCTL_KS_WRITE_STREAM && code != IOCTL_KS_READ_STREAM) {
+    return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
+  }
+  // Stream I/O always completes on the device's clock.
+  if (!ov) {
+    syncOv.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!syncOv.hEvent) return FALSE;
+  }
+  const uint32_t error = queueStream(dac, pin, code == IOCTL_KS_WRITE_STREAM, out, outSize, ov ? ov : &syncOv);
+  if (error != kErrIoPending) {
+    if (syncOv.hEvent) CloseHandle(syncOv.hEvent);
+    return finishRequest(dac, nullptr, h, error, 0, returned, false);
+  }
+  if (ov) return failWith(ERROR_IO_PENDING);
+  waitHere = true;
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL WINAPI deviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                            LPDWORD returned, LPOVERLAPPED ov) {
+  OVERLAPPED syncOv{};
+  bool waitHere = false;
+  BOOL result = FALSE;
+  {
+    DacGuard guard;
+    Dac* dac = guard.dac();
+    auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
+    if (!dac || it == dac->handles.end()) {
+      guard.unlock();
+      return DeviceIoControl(h, code, in, inSize, out, outSize, returned, ov);  // not ours: the system's
+    }
+    result = handleRequest(*dac, it->second, h, code, in, inSize, out, outSize, returned, ov, syncOv, waitHere);
+  }
+  if (!waitHere) return result;
+  // A synchronous caller waits outside the lock (uninstalling fails the request, so this
+  // always returns).
+  WaitForSingleObject(syncOv.hEvent, INFINITE);
+  CloseHandle(syncOv.hEvent);
+  if (returned) *returned = static_cast<DWORD>(syncOv.InternalHigh);
+  if (syncOv.Internal == kStatusSuccess) return TRUE;
+  return failWith(syncOv.Internal == kStatusDeviceRemoved ? ERROR_DEVICE_REMOVED : ERROR_OPERATION_ABORTED);
+}
+
+DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MASK, PHANDLE pinHandle) {
+  DacGuard guard;
+  Dac* dac = guard.dac();
+  HandleObject* object = dac ? dac->find(filterHandle, ObjectKind::Filter) : nullptr;
+  if (!object) return ERROR_INVALID_HANDLE;
+  FilterDevice& filter = dac->filters[object->filter];
+  auto reject = [&](DWORD error) {
+    ++dac->counters.pinCreatesRejected;
+    return error;
+  };
+  if (dac->familyRemoved(filter.device)) return reject(ERROR_DEVICE_REMOVED);
+  if (!connect || !pinHandle) return reject(ERROR_INVALID_PARAMETER);
+  if (connect->PinId >= filter.spec.pins.size()) return reject(ERROR_INVALID_PARAMETER);
+  const uint32_t pinId = connect->PinId;
+  const PinSpec& spec = filter.spec.pins[pinId];
+  if (!spec.creatable) return reject(ERROR_NOT_SUPPORTED);
+  if (connect->PinToHandle != nullptr) return reject(ERROR_INVALID_PARAMETER);
+
+  // The interface and medium asked for must be among those the pin offers.
+  auto offered = [](const std::vector<KsIdentifier>& list, const KSIDENTIFIER& id) {
+    for (const KsIdentifier& x : list) {
+      if (x.set == toGuid(id.Set) && x.id == id.Id) return true;
+    }
+    return false;
+  };
+  if (!offered(spec.interfaces, connect->Interface) || !offered(spec.mediums, connect->Medium)) {
+    return reject(ERROR_NO_MATCH);
+  }
+  if (filter.instances[pinId] >= spec.instances.possibleCount) return reject(ERROR_BUSY);
+
+  // The data format follows the connect record; its own size says how far it reaches
+  // (bounded, as no wave format is larger).
+  const auto* format = reinterpret_cast<const uint8_t*>(connect + 1);
+  uint32_t formatSize;
+  std::memcpy(&formatSize, format, sizeof formatSize);
+  if (formatSize > 4096) return reject(ERROR_INVALID_PARAMETER);
+  StreamFormat streamFormat;
+  const uint32_t error = checkConnectFormat(spec, filter.spec.exactChannels, format, formatSize, streamFormat);
+  if (error != kErrSuccess) return reject(error);
+
+  HandleObject pinObject(ObjectKind::Pin);
+  pinObject.pin = std::make_unique<Pin>();
+  Pin& pin = *pinObject.pin;
+  pin.filter = object->filter;
+  pin.pinId = pinId;
+  pin.render = spec.dataFlow == kDataFlowIn;
+  pin.format = streamFormat;
+  pin.connectFormat.assign(format, format + formatSize);
+  if (filter.isDac) {
+    pin.record = &dac->dacPins[pinId];
+    PinStats& stats = pin.record->stats;
+    stats.open = true;
+    stats.state = kStateStop;
+    stats.format = streamFormat;
+    stats.queued = 0;
+    ++stats.timesCreated;
+    if (pin.render && !dac->config.wavPath.empty()) {
+      // A WAV file that cannot be written does not stop the device from playing.
+      pin.wav.open(dac->config.wavPath, streamFormat.channels, streamFormat.bitsPerSample, streamFormat.validBits,
+                   streamFormat.sampleRate);
+    }
+  }
+  HANDLE h = dac->newHandle(std::move(pinObject));
+  if (!h) return reject(GetLastError());
+  ++filter.instances[pinId];
+  ++dac->counters.pinsCreated;
+  *pinHandle = h;
+  return ERROR_SUCCESS;
+}
+
+BOOL WINAPI closeHandle(HANDLE h) {
+  {
+    DacGuard guard;
+    Dac* dac = guard.dac();
+    auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
+    if (dac && it != dac->handles.end()) {
+      if (it->second.kind == ObjectKind::Pin) {
+        Pin& pin = *it->second.pin;
+        dac->cancelQueue(pin, kStatusCancelled);
+        pin.wav.close();
+        FilterDevice& filter = dac->filters[pin.filter];
+        if (filter.instances[pin.pinId] > 0) --filter.instances[pin.pinId];
+        if (pin.record) {
+          pin.record->stats.open = false;
+          pin.record->stats.state = kStateStop;
+        }
+      }
+      dac->handles.erase(it);
+      dac->counters.openHandles = dac->handles.size();
+      CloseHandle(h);
+      return TRUE;
+    }
+  }
+  return CloseHandle(h);
+}
+
+}  // namespace tess::vdac::detail

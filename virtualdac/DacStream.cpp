@@ -1,0 +1,136 @@
+// The device's clock: stream requests complete in order per pin when the frames they
+// carry have been played (or recorded) in real time.
+#include <climits>
+
+#include "DacInternal.h"
+
+namespace tess::vdac::detail {
+
+namespace {
+
+// Within one pass, render packets due this close to a due capture packet complete first,
+// so that loopback hands a capture packet the frames played in the same period.
+constexpr int64_t kLoopbackLead = kTicksPerSecond / 500;  // 2 ms
+
+}  // namespace
+
+void Dac::scheduleQueued(Pin& pin, int64_t now) {
+  for (StreamRequest& r : pin.queue) {
+    if (r.scheduled) continue;
+    r.due = pin.clock.schedule(r.frames, pin.format.sampleRate, now);
+    r.scheduled = true;
+  }
+}
+
+void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
+  PKSSTREAM_HEADER header = r.header;
+  PinRecord* record = pin.record;
+  if (status == kStatusSuccess) {
+    const uint32_t blockAlign = pin.format.blockAlign;
+    if (r.write) {
+      const auto* data = static_cast<const uint8_t*>(header->Data);
+      const size_t bytes = size_t{r.frames} * blockAlign;
+      if (record) {
+        ++record->stats.writesCompleted;
+        record->stats.bytesPlayed += bytes;
+        const size_t room = config.playedRecordLimit > record->played.size()
+                                ? config.playedRecordLimit - record->played.size() : 0;
+        record->played.insert(record->played.end(), data, data + (bytes < room ? bytes : room));
+      }
+      if (pin.wav.isOpen()) pin.wav.append(data, bytes);
+      if (config.loopback) loopback.push(data, r.frames, pin.format);
+    } else {
+      uint32_t frames = r.frames > config.shortCaptureFrames ? r.frames - config.shortCaptureFrames : 0;
+      auto* data = static_cast<uint8_t*>(header->Data);
+      if (config.loopback) {
+        loopback.pop(data, frames, pin.format);
+      } else if (frames) {
+        std::memset(data, 0, size_t{frames} * blockAlign);
+      }
+      header->DataUsed = frames * blockAlign;
+      if (record) {
+        ++record->stats.readsCompleted;
+        record->stats.bytesCaptured += header->DataUsed;
+      }
+    }
+  } else if (record) {
+    ++record->stats.requestsCancelled;
+  }
+  completeOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
+}
+
+void Dac::cancelQueue(Pin& pin, ULONG_PTR status) {
+  while (!pin.queue.empty()) {
+    StreamRequest r = pin.queue.front();
+    pin.queue.pop_front();
+    completeStream(pin, r, status);
+  }
+  if (pin.record) pin.record->stats.queued = 0;
+}
+
+int64_t Dac::service(int64_t now) {
+  int64_t next = INT64_MAX;
+  for (auto it = deferred.begin(); it != deferred.end();) {
+    if (it->due <= now) {
+      completeOverlapped(it->ov, it->fileEvent, it->status, it->bytes);
+      it = deferred.erase(it);
+    } else {
+      next = it->due < next ? it->due : next;
+      ++it;
+    }
+  }
+  if (stalled) return next;
+
+  std::vector<Pin*> running;
+  bool captureDue = false;
+  for (auto& [handle, object] : handles) {
+    if (object.kind != ObjectKind::Pin || object.pin->state != kStateRun) continue;
+    Pin& pin = *object.pin;
+    if (familyRemoved(filters[pin.filter].device)) continue;
+    running.push_back(&pin);
+    if (!pin.render && !pin.queue.empty() && pin.queue.front().scheduled && pin.queue.front().due <= now) {
+      captureDue = true;
+    }
+  }
+  const int64_t renderLimit = captureDue && config.loopback ? now + kLoopbackLead : now;
+  for (bool renderPass : {true, false}) {
+    for (Pin* pin : running) {
+      if (pin->render != renderPass) continue;
+      const int64_t limit = renderPass ? renderLimit : now;
+      while (!pin->queue.empty() && pin->queue.front().scheduled && pin->queue.front().due <= limit) {
+        StreamRequest r = pin->queue.front();
+        pin->queue.pop_front();
+        completeStream(*pin, r, kStatusSuccess);
+      }
+      if (pin->record) pin->record->stats.queued = static_cast<uint32_t>(pin->queue.size());
+      if (!pin->queue.empty() && pin->queue.front().scheduled && pin->queue.front().due < next) {
+        next = pin->queue.front().due;
+      }
+    }
+  }
+  return next;
+}
+
+void Dac::failEverything() {
+  for (DeferredCompletion& d : deferred) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
+  deferred.clear();
+  for (auto& [handle, object] : handles) {
+    if (object.kind == ObjectKind::Pin) cancelQueue(*object.pin, kStatusCancelled);
+  }
+}
+
+void Dac::releaseAll() {
+  failEverything();
+  for (auto& [handle, object] : handles) {
+    if (object.kind == ObjectKind::Pin) object.pin->wav.close();
+    CloseHandle(handle);
+  }
+  handles.clear();
+  counters.openHandles = 0;
+  preparsed.clear();
+  if (!registryRoot.empty()) RegDeleteTreeA(HKEY_CURRENT_USER, registryRoot.c_str());
+  if (wake) CloseHandle(wake);
+  wake = nullptr;
+}
+
+}  // namespace tess::vdac::detail

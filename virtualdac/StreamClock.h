@@ -1,0 +1,41 @@
+// The device's real-time clock arithmetic: when each queued packet of a pin is due.
+// Times are in 100 ns ticks. Portable.
+#pragma once
+
+#include <cstdint>
+
+namespace tess::vdac {
+
+inline constexpr int64_t kTicksPerSecond = 10'000'000;
+
+// Duration of frames at rate, rounded down (exact to the tick over any run length,
+// because callers always convert cumulative frame counts).
+inline int64_t framesToTicks(uint64_t frames, uint32_t rate) {
+  if (rate == 0) return 0;
+  return static_cast<int64_t>((frames / rate) * kTicksPerSecond + (frames % rate) * kTicksPerSecond / rate);
+}
+
+// A pin's playback position while it runs: packets are played back to back from the
+// origin, so the due time of the n-th packet never drifts. When the pin runs dry (a
+// packet arrives after the previous one was due), the clock restarts at its arrival.
+class PinClock {
+ public:
+  void start(int64_t now) {
+    origin_ = now;
+    frames_ = 0;
+  }
+  // Due time of a packet of `frames` frames that reached the running pin at `arrival`,
+  // played behind everything scheduled so far.
+  int64_t schedule(uint64_t frames, uint32_t rate, int64_t arrival) {
+    if (origin_ + framesToTicks(frames_, rate) < arrival) start(arrival);
+    frames_ += frames;
+    return origin_ + framesToTicks(frames_, rate);
+  }
+  uint64_t scheduledFrames() const { return frames_; }
+
+ private:
+  int64_t origin_ = 0;
+  uint64_t frames_ = 0;
+};
+
+}  // namespace tess::vdac

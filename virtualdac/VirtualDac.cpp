@@ -1,0 +1,223 @@
+// Installing, shaping and inspecting the virtual DAC; its device thread; its seam table.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "DacInternal.h"
+
+namespace tess::vdac {
+
+namespace detail {
+
+std::mutex& dacLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::unique_ptr<Dac>& dacInstance() {
+  static std::unique_ptr<Dac> instance;
+  return instance;
+}
+
+namespace {
+
+// Completes requests as the device's clock reaches them. It sleeps until the next due
+// time (millisecond resolution) or until a new request wakes it.
+DWORD WINAPI deviceThread(void* param) {
+  auto* dac = static_cast<Dac*>(param);
+  for (;;) {
+    int64_t next;
+    int64_t now;
+    {
+      std::lock_guard<std::mutex> lock(dacLock());
+      if (dac->stopping) return 0;
+      now = nowTicks();
+      next = dac->service(now);
+    }
+    DWORD timeout = INFINITE;
+    if (next != INT64_MAX) {
+      const int64_t wait = next - nowTicks();
+      timeout = wait <= 0 ? 0 : static_cast<DWORD>((wait + 9999) / 10000);
+    }
+    WaitForSingleObject(dac->wake, timeout);
+  }
+}
+
+void teardown(std::unique_ptr<Dac> dac) {
+  if (!dac) return;
+  if (dac->thread) {
+    WaitForSingleObject(dac->thread, INFINITE);
+    CloseHandle(dac->thread);
+    dac->thread = nullptr;
+  }
+  dac->releaseAll();
+}
+
+// Detaches the installed instance under the lock and asks its thread to end.
+std::unique_ptr<Dac> detach() {
+  std::lock_guard<std::mutex> lock(dacLock());
+  std::unique_ptr<Dac> dac = std::move(dacInstance());
+  if (dac) {
+    dac->stopping = true;
+    dac->failEverything();  // nobody waits for a device that is going away
+    if (dac->wake) SetEvent(dac->wake);
+  }
+  return dac;
+}
+
+template <typename F>
+void withDac(F&& f) {
+  std::lock_guard<std::mutex> lock(dacLock());
+  if (Dac* dac = dacInstance().get()) f(*dac);
+}
+
+const DeviceSeam kVirtualSeam = {
+    getClassDevs,     enumDeviceInterfaces, getDeviceInterfaceAlias, getDeviceInterfaceDetail,
+    openDeviceInterfaceRegKey, enumDeviceInfo, getDeviceRegistryProperty, destroyDeviceInfoList,
+    createFile,       deviceIoControl,      ksCreatePin,             writeFile,
+    closeHandle,      hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
+    hidFreePreparsedData, hidGetCaps,       coCreateInstance,
+};
+
+bool envFlag(const char* name) {
+  char value[8] = {};
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n > 0 && n < sizeof value && std::strcmp(value, "1") == 0;
+}
+
+}  // namespace
+
+}  // namespace detail
+
+using namespace detail;
+
+DacConfig configFromEnvironment() {
+  DacConfig config;
+  char path[MAX_PATH] = {};
+  DWORD n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", path, sizeof path);
+  if (n > 0 && n < sizeof path) config.wavPath = path;
+  config.loopback = envFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
+  config.renderOnly = envFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  return config;
+}
+
+bool install(const DacConfig& config) {
+  teardown(detach());
+  auto dac = std::make_unique<Dac>();
+  if (!dac->build(config)) {
+    dac->releaseAll();
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(dacLock());
+  dac->thread = CreateThread(nullptr, 0, deviceThread, dac.get(), CREATE_SUSPENDED, nullptr);
+  if (!dac->thread) {
+    dac->releaseAll();
+    return false;
+  }
+  SetThreadPriority(dac->thread, THREAD_PRIORITY_TIME_CRITICAL);
+  dacInstance() = std::move(dac);
+  ResumeThread(dacInstance()->thread);
+  return true;
+}
+
+void uninstall() { teardown(detach()); }
+
+bool isInstalled() {
+  std::lock_guard<std::mutex> lock(dacLock());
+  return dacInstance() != nullptr;
+}
+
+const DeviceSeam& seam() { return kVirtualSeam; }
+
+void setStalled(bool stalled) {
+  withDac([&](Dac& dac) {
+    if (dac.stalled && !stalled) {
+      // The clock resumes now: what was queued plays from here on.
+      const int64_t now = nowTicks();
+      for (auto& [handle, object] : dac.handles) {
+        if (object.kind != ObjectKind::Pin || object.pin->state != kStateRun) continue;
+        for (StreamRequest& r : object.pin->queue) r.scheduled = false;
+        object.pin->clock.start(now);
+        dac.scheduleQueued(*object.pin, now);
+      }
+    }
+    dac.stalled = stalled;
+    SetEvent(dac.wake);
+  });
+}
+
+void setRemoved(bool removed) {
+  withDac([&](Dac& dac) {
+    for (DeviceNode& node : dac.devices) {
+      if (node.isDac) node.removed = removed;
+    }
+    if (!removed) return;
+    // Surprise removal: whatever the DAC's pins had queued fails.
+    for (auto& [handle, object] : dac.handles) {
+      if (object.kind == ObjectKind::Pin && dac.filters[object.pin->filter].isDac) {
+        dac.cancelQueue(*object.pin, kStatusDeviceRemoved);
+      }
+    }
+  });
+}
+
+void setLoopback(bool on) {
+  withDac([&](Dac& dac) {
+    dac.config.loopback = on;
+    dac.loopback.clear();
+  });
+}
+
+void setShortCaptureFrames(uint32_t frames) {
+  withDac([&](Dac& dac) { dac.config.shortCaptureFrames = frames; });
+}
+
+void setWavPath(const std::string& path) {
+  withDac([&](Dac& dac) { dac.config.wavPath = path; });
+}
+
+PinStats pinStats(uint32_t pinId) {
+  PinStats stats;
+  withDac([&](Dac& dac) {
+    auto it = dac.dacPins.find(pinId);
+    if (it == dac.dacPins.end()) return;
+    stats = it->second.stats;
+    for (auto& [handle, object] : dac.handles) {
+      if (object.kind == ObjectKind::Pin && object.pin->record == &it->second) stats.state = object.pin->state;
+    }
+  });
+  return stats;
+}
+
+std::vector<uint8_t> playedBytes(uint32_t pinId) {
+  std::vector<uint8_t> bytes;
+  withDac([&](Dac& dac) {
+    auto it = dac.dacPins.find(pinId);
+    if (it != dac.dacPins.end()) bytes = it->second.played;
+  });
+  return bytes;
+}
+
+void clearPlayed() {
+  withDac([&](Dac& dac) {
+    for (auto& [id, record] : dac.dacPins) record.played.clear();
+  });
+}
+
+Counters counters() {
+  Counters c;
+  withDac([&](Dac& dac) { c = dac.counters; });
+  return c;
+}
+
+std::vector<std::vector<uint8_t>> hidReports() {
+  std::vector<std::vector<uint8_t>> reports;
+  withDac([&](Dac& dac) { reports = dac.hidReports; });
+  return reports;
+}
+
+void clearHidReports() {
+  withDac([&](Dac& dac) { dac.hidReports.clear(); });
+}
+
+}  // namespace tess::vdac

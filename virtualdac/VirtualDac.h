@@ -1,0 +1,135 @@
+// The virtual DAC: a simulation of the supported device behind the device seam, for
+// tests, the demo and anyone without the hardware. It presents the device's audio filter
+// (kernel-streaming properties, pin creation, states, reset, stream reads and writes
+// completed on its own real-time clock) and its HID interface (output reports recorded).
+//
+// Use from a test:
+//   tess::vdac::DacConfig config;            // shape it
+//   tess::vdac::useVirtualDac(config);       // install it and route the seam to it
+//   ... exercise code that calls tess::devices() ...
+//   tess::vdac::stopUsingVirtualDac();
+// Any deliverable selects it on first use of tess::devices() when the environment
+// variable TESSALINE_VIRTUAL_DEVICE is "1" (configFromEnvironment() then applies
+// TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK and
+// TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY).
+//
+// Wire layouts that hold pointers follow the platform of the process: the data format of
+// a pin-connect request starts at sizeof(KSPIN_CONNECT) (72 bytes in a 64-bit process,
+// 64 in a 32-bit one), and stream headers are sizeof(KSSTREAM_HEADER) (56 / 48 bytes).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ConnectFormat.h"
+#include "DeviceSeam.h"
+#include "FilterSpec.h"
+
+namespace tess::vdac {
+
+// Pin ids of the DAC's filter (the capture pins are absent when render-only).
+inline constexpr uint32_t kRenderPinId = 0;
+inline constexpr uint32_t kCapturePinId = 3;
+
+// How an interface is registered under an alias category.
+enum class AliasState { Enabled, Disabled, Removed, Missing };
+
+// Another audio filter on the machine, listed before or after the DAC.
+struct AudioDeviceSpec {
+  uint16_t vendorId = 0x046D;
+  uint16_t productId = 0x0A44;
+  int interfaceNumber = 1;       // MI_xx in the path; < 0 leaves it out
+  std::string bus = "USB";       // enumerator of the device instance
+  std::string friendlyName;      // "FriendlyName" of the interface key; empty: none
+  std::string deviceDescription = "USB Audio Device";
+  AliasState renderAlias = AliasState::Enabled;
+  AliasState captureAlias = AliasState::Enabled;
+  bool listBeforeDac = true;
+  FilterSpec filter = buildDacFilter(RangeShape{}, false, 0x046D, 0x0A44);
+};
+
+struct DacConfig {
+  uint16_t vendorId = 0x1209;
+  uint16_t productId = 0x0007;
+  std::string friendlyName = "Tessaline USB 2.0 Audio";
+  RangeShape ranges;                    // widths, rates and channels the pins take
+  bool renderOnly = false;
+  AliasState renderAlias = AliasState::Enabled;
+  // Edits the built filter: extra or malformed pins, reply faults, raw replies.
+  std::function<void(FilterSpec&)> editFilter;
+  std::vector<AudioDeviceSpec> otherAudioDevices;
+  // Requests that complete later (ERROR_IO_PENDING, then the caller's event): pin state
+  // changes and resets by default; every property request when pendAllProperties is set.
+  bool pendStateAndReset = true;
+  bool pendAllProperties = false;
+  bool loopback = false;                // capture returns what the render pin played
+  uint32_t shortCaptureFrames = 0;      // each capture packet comes back this many frames short
+  std::string wavPath;                  // render stream written here when not empty
+  size_t playedRecordLimit = 64u << 20; // bytes of played audio kept per pin for inspection
+  bool hid = true;                      // the HID interface is present
+  uint16_t hidOutputReportLength = 64;
+  uint16_t hidInputReportLength = 64;
+  bool foreignHidDevice = true;         // a HID keyboard listed before the DAC's interface
+};
+
+// Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration.
+DacConfig configFromEnvironment();
+
+// Builds the device (replacing an installed one); false when its resources cannot be made.
+bool install(const DacConfig& config = DacConfig{});
+// Fails whatever is pending, releases every handle, key and thread it made.
+void uninstall();
+bool isInstalled();
+// The table of entry points the virtual DAC answers (valid for the process's life; with
+// no device installed every entry behaves as the system's).
+const DeviceSeam& seam();
+
+inline bool useVirtualDac(const DacConfig& config = DacConfig{}) {
+  if (!install(config)) return false;
+  installDevices(&seam());
+  return true;
+}
+inline void stopUsingVirtualDac() {
+  installDevices(nullptr);
+  uninstall();
+}
+
+// Hurting and shaping at run time.
+void setStalled(bool stalled);          // stream requests stop completing
+void setRemoved(bool removed);          // gone from enumeration; open handles fail requests
+void setLoopback(bool on);
+void setShortCaptureFrames(uint32_t frames);
+void setWavPath(const std::string& path);  // takes effect at the next render pin creation
+
+// Inspection.
+struct PinStats {
+  bool open = false;
+  uint32_t state = kStateStop;
+  StreamFormat format;
+  uint64_t writesCompleted = 0, readsCompleted = 0;
+  uint64_t bytesPlayed = 0, bytesCaptured = 0;
+  uint64_t requestsCancelled = 0, requestsRejected = 0;
+  uint32_t queued = 0, maxQueued = 0;
+  uint32_t timesCreated = 0;
+  std::vector<uint32_t> stateHistory;  // every state set, in order
+};
+PinStats pinStats(uint32_t pinId);
+std::vector<uint8_t> playedBytes(uint32_t pinId);  // render data completed since install (capped)
+void clearPlayed();
+
+struct Counters {
+  uint64_t propertyRequests = 0;
+  uint64_t pendedRequests = 0;
+  uint64_t pinsCreated = 0;
+  uint64_t pinCreatesRejected = 0;
+  uint64_t openHandles = 0;  // handles of the virtual DAC not yet closed
+};
+Counters counters();
+
+// Every output report written to the DAC's HID interface, in order.
+std::vector<std::vector<uint8_t>> hidReports();
+void clearHidReports();
+
+}  // namespace tess::vdac
