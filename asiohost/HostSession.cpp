@@ -199,6 +199,15 @@ void HostSession::query(CheckList& checks) {
   f.future.emplace_back(kAsioGetIoFormat, rc);
   if (rc == ASE_SUCCESS && format.FormatType != kASIOPCMFormat && format.FormatType != kASIODSDFormat)
     futureOdd += " kAsioGetIoFormat gave format " + std::to_string(format.FormatType);
+  const bool canDoIoFormat = std::any_of(f.future.begin(), f.future.end(), [](const std::pair<int32_t, int32_t>& p) {
+    return p.first == kAsioCanDoIoFormat && p.second == ASE_SUCCESS;
+  });
+  if (canDoIoFormat) {
+    ASIOIoFormat bogus{};
+    bogus.FormatType = 2;  // neither PCM nor DSD
+    if (guard_.call("future", [&] { return driver_->future(kAsioSetIoFormat, &bogus); }) == ASE_SUCCESS)
+      futureOdd += " kAsioSetIoFormat accepted format type 2";
+  }
   const ASIOError unknown = guard_.call("future", [&] { return driver_->future(0x7A5E1234, nullptr); });
   if (unknown == ASE_SUCCESS) futureOdd += " an unknown selector answered ASE_SUCCESS";
   std::string answers;
@@ -209,9 +218,7 @@ void HostSession::query(CheckList& checks) {
                                : "unexpected:" + futureOdd);
 
   // Each DSD rate the driver accepts must switch the channels to a one-bit DSD type.
-  const bool ioFormats = std::any_of(f.future.begin(), f.future.end(), [](const std::pair<int32_t, int32_t>& p) {
-    return p.first == kAsioCanDoIoFormat && p.second == ASE_SUCCESS;
-  });
+  const bool ioFormats = canDoIoFormat;
   for (const auto& p : f.canSampleRate) {
     if (!isDsdRate(p.first) || p.second != ASE_OK) continue;
     if (ioFormats) {

@@ -7,7 +7,8 @@ namespace asiohost {
 std::string panelStreamLine(uint32_t widthInUse, uint32_t rate, uint32_t buffer) {
   const float ms = rate ? static_cast<float>(static_cast<double>(buffer) * 1000.0 / rate) : 0.0f;
   char text[260];
-  std::snprintf(text, sizeof text, "2 Channel, %u bits, %u Hz, Buffer %.1f ms", widthInUse, rate, static_cast<double>(ms));
+  std::snprintf(text, sizeof text, "2 Channel, %u bits, %u Hz, Buffer %.1f ms", widthInUse, rate,
+                static_cast<double>(ms));
   return text;
 }
 

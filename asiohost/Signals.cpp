@@ -96,7 +96,8 @@ class MarkerSignal : public Signal {
 // One-bit stream of a sine by a first-order sigma-delta modulator.
 class SigmaDelta {
  public:
-  SigmaDelta(double frequency, uint32_t dsdRate, double amplitude) : phasor_(frequency, dsdRate), amplitude_(amplitude) {}
+  SigmaDelta(double frequency, uint32_t dsdRate, double amplitude)
+      : phasor_(frequency, dsdRate), amplitude_(amplitude) {}
   uint8_t nextByte() {
     uint8_t byte = 0;
     for (int bit = 0; bit < 8; ++bit) {

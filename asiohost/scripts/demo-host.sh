@@ -12,6 +12,11 @@ work="$win64/asiohost-demo"
 rm -rf "$work" && mkdir -p "$work"
 windir=$(winepath -w "$work")
 export TESSALINE_VIRTUAL_DEVICE=1
+# Our driver takes its width and preferred buffer from the per-user settings at init.
+if [ "$driver" = "Tessaline USB 2" ]; then
+  wine reg add 'HKCU\Software\ASIO\Tessaline USB 2' /v BitsPerSample /t REG_DWORD /d 24 /f > /dev/null
+  wine reg add 'HKCU\Software\ASIO\Tessaline USB 2' /v BufferSize /t REG_DWORD /d 100 /f > /dev/null
+fi
 
 # Top-level figures from a run's compact JSON summary.
 json() { sed -n "s/.*\"$2\":\([^,}]*\).*/\1/p" "$work/$1.json" | head -n 1 | tr -d '"'; }

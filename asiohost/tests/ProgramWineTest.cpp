@@ -18,15 +18,29 @@ std::string dosPath(std::string unixPath) {
   return "Z:" + unixPath;
 }
 
-bool setString(HKEY root, const std::string& key, const char* name, const std::string& value) {
+bool setValue(HKEY root, const std::string& key, const char* name, DWORD type, const void* data, DWORD size,
+              REGSAM view = KEY_WOW64_64KEY) {
   HKEY k;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &k, nullptr) !=
-      ERROR_SUCCESS)
+  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &k, nullptr) != ERROR_SUCCESS)
     return false;
-  const LONG rc = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>(value.size() + 1));
+  const LONG rc = RegSetValueExA(k, name, 0, type, static_cast<const BYTE*>(data), size);
   RegCloseKey(k);
   return rc == ERROR_SUCCESS;
+}
+
+bool setString(HKEY root, const std::string& key, const char* name, const std::string& value,
+               REGSAM view = KEY_WOW64_64KEY) {
+  return setValue(root, key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1), view);
+}
+
+void deleteKey(const std::string& key, REGSAM view) {
+  HKEY parent;
+  const size_t slash = key.rfind('\\');
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view, &parent) !=
+      ERROR_SUCCESS)
+    return;
+  RegDeleteTreeA(parent, key.substr(slash + 1).c_str());
+  RegCloseKey(parent);
 }
 
 struct Result {
@@ -42,6 +56,11 @@ class Program : public ::testing::Test {
     ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test", "Driver", dll));
     ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test", "Description", "in-test driver"));
     ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Orphan Host Test", "CLSID", kOrphanClsid));
+    // Registered for 32-bit hosts only, and a registration whose class value is a number.
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Thirty-Two Host Test", "CLSID", kOrphanClsid,
+                          KEY_WOW64_32KEY));
+    const DWORD number = 7;
+    ASSERT_TRUE(setValue(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Numeric Host Test", "CLSID", REG_DWORD, &number, 4));
     const std::string cls = std::string("Software\\Classes\\CLSID\\") + kGoodClsid;
     ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, cls, nullptr, "Fake ASIO Host Test"));
     ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, cls + "\\InprocServer32", nullptr, dll));
@@ -50,6 +69,8 @@ class Program : public ::testing::Test {
   static void TearDownTestSuite() {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake ASIO Host Test");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Orphan Host Test");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Fake Numeric Host Test");
+    deleteKey("Software\\ASIO\\Fake Thirty-Two Host Test", KEY_WOW64_32KEY);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\Classes\\CLSID\\") + kGoodClsid).c_str());
   }
 
@@ -98,6 +119,10 @@ TEST_F(Program, ListsDriversAsHostsFindThem) {
   EXPECT_TRUE(contains(r.output, kGoodClsid)) << r.output;
   EXPECT_TRUE(contains(r.output, "asiohost_fakedriver.dll")) << r.output;
   EXPECT_TRUE(contains(r.output, "in-test driver")) << r.output;
+  EXPECT_TRUE(contains(r.output, "Fake Thirty-Two Host Test\r\n    CLSID   " + std::string(kOrphanClsid) +
+                                     "\r\n    Driver  (none)\r\n    Views   32-bit"))
+      << r.output;
+  EXPECT_TRUE(contains(r.output, "Problem value \"CLSID\" is not a string")) << r.output;
 }
 
 TEST_F(Program, ConformanceRunPassesOnAGoodDriverAndFailsOnABrokenOne) {
@@ -128,6 +153,8 @@ TEST_F(Program, BadInputGetsAMessageAndAnExitStatus) {
   } cases[] = {
       {"check -d \"No Such Driver\"", "", 3, "\"No Such Driver\" is not installed"},
       {"check -d \"Fake Orphan Host Test\"", "", 3, "cannot be created"},
+      {"check -d \"Fake Thirty-Two Host Test\"", "", 3, "registered for 32-bit hosts only"},
+      {"check -d \"Fake Numeric Host Test\"", "", 3, "cannot be loaded: value \"CLSID\" is not a string"},
       {"check -d \"Fake ASIO Host Test\"", "init", 3, "refused init: no device"},
       {"play -d \"Fake ASIO Host Test\" -q", "create", 3, "createBuffers(2 channels, 480 frames) failed: ASE_NoMemory"},
       {"check -d \"Fake ASIO Host Test\" -n 10 -q --timeout-ms 1000", "hang", 3, "stop did not return within 1000 ms"},
