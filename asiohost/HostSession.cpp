@@ -216,9 +216,16 @@ void HostSession::query(CheckList& checks) {
   checks.add("future selectors", futureOdd.empty(),
              futureOdd.empty() ? "supported: " + (answers.empty() ? std::string("none") : answers)
                                : "unexpected:" + futureOdd);
+}
 
-  // Each DSD rate the driver accepts must switch the channels to a one-bit DSD type.
-  const bool ioFormats = canDoIoFormat;
+// Each DSD rate the driver accepts must switch the channels to a one-bit DSD type. Run after
+// the PCM stream: a driver may keep a DSD-forced width until its next init.
+void HostSession::probeDsdRates(CheckList& checks) {
+  const DriverFacts& f = facts_;
+  ASIOError rc;
+  const bool ioFormats = std::any_of(f.future.begin(), f.future.end(), [](const std::pair<int32_t, int32_t>& p) {
+    return p.first == kAsioCanDoIoFormat && p.second == ASE_SUCCESS;
+  });
   for (const auto& p : f.canSampleRate) {
     if (!isDsdRate(p.first) || p.second != ASE_OK) continue;
     if (ioFormats) {
@@ -241,10 +248,8 @@ void HostSession::query(CheckList& checks) {
     pcm.FormatType = kASIOPCMFormat;
     guard_.call("future", [&] { return driver_->future(kAsioSetIoFormat, &pcm); });
   }
-  if (f.rate > 0) {
-    const double rate = f.rate;
-    guard_.call("setSampleRate", [&] { return driver_->setSampleRate(rate); });
-  }
+  const double back = streamRate_ > 0 && !dsd_ ? streamRate_ : f.rate;
+  if (back > 0) guard_.call("setSampleRate", [&] { return driver_->setSampleRate(back); });
 }
 
 bool HostSession::queryChannelTypes(std::vector<ChannelType>& types) {

@@ -63,6 +63,8 @@ class HostSession {
   bool init(HWND sysHandle, std::string& error);
   // Everything a host asks before streaming, with the checks on the answers.
   void query(CheckList& checks);
+  // At each DSD rate the driver accepts, the channels must report a one-bit DSD type.
+  void probeDsdRates(CheckList& checks);
   // Rate, buffer size, createBuffers, sample types. False with `failure` and a message.
   bool prepare(const StreamSetup& setup, CheckList& checks, Failure& failure, std::string& error);
   // start, stream until `seconds` passed and `switches` arrived, stop, watch for late switches.

@@ -44,10 +44,14 @@ void printFigures(FILE* out, const HostSession& s) {
       "Callback interval (ms): mean %.3f, median %.3f, p99 %.3f, max %.3f; lateness p99 %.3f, max %.3f; stalls %zu\n",
       t.intervalMs.mean, t.intervalMs.median, t.intervalMs.p99, t.intervalMs.max, t.latenessP99Ms, t.latenessMaxMs,
       t.stalls);
+  // Thread and process times tick coarsely (10 ms and more): zero over a short run means unmeasured.
+  char thread[32] = "n/a", process[32] = "n/a";
+  if (s.cpuCallbackThreadUsPerPeriod() > 0)
+    std::snprintf(thread, sizeof thread, "%.1f", s.cpuCallbackThreadUsPerPeriod());
+  if (s.cpuProcessUsPerPeriod() > 0) std::snprintf(process, sizeof process, "%.1f", s.cpuProcessUsPerPeriod());
   std::fprintf(
-      out,
-      "CPU per period (us): inside callback mean %.1f, p99 %.1f, max %.1f; callback thread %.1f; whole process %.1f\n",
-      t.insideUs.mean, t.insideUs.p99, t.insideUs.max, s.cpuCallbackThreadUsPerPeriod(), s.cpuProcessUsPerPeriod());
+      out, "CPU per period (us): inside callback mean %.1f, p99 %.1f, max %.1f; callback thread %s; whole process %s\n",
+      t.insideUs.mean, t.insideUs.p99, t.insideUs.max, thread, process);
 }
 
 int recordInputs(FILE* out, const HostSession& s, const std::string& path) {
@@ -158,6 +162,7 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
   if (!session.stream(seconds, switches, !o.quiet, st.checks, streamError))
     std::fprintf(stderr, "asiohost: %s\n", streamError.c_str());
   session.dispose(st.checks);
+  if (o.command == Command::Check) session.probeDsdRates(st.checks);
   printFigures(out, session);
   int status = 0;
   if (!o.recordFile.empty()) status = recordInputs(out, session, o.recordFile);

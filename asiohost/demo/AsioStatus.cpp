@@ -31,6 +31,9 @@ int main(int argc, char** argv) {
     if (running || GetTickCount64() >= until) break;
     Sleep(50);
   }
+  // The state turns RUNNING before the first buffer switch; flags such as DoP follow the
+  // first output copies.
+  if (waitMs) Sleep(500);
   int status = 0;
   const tess::StatusBlockView block(view);
   if (!view) {

@@ -48,6 +48,7 @@ CheckList conformance(FakeAsioDriver* driver, bool timeInfo = true, double rate 
     EXPECT_TRUE(s.prepare(setup, checks, failure, error)) << error;
     s.stream(0, 40, false, checks, error);
     s.dispose(checks);
+    s.probeDsdRates(checks);
   }
   EXPECT_EQ(g.timeouts, 0);
   return checks;
