@@ -599,8 +599,11 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
   const size_t expected = std::max(wanted, static_cast<size_t>(std::ceil(seconds * 1000.0 / periodMs)));
   records_.clear();
   records_.reserve(expected + expected / 4 + 256);
+  // Counters cover this stream only: requests made while setting up (a rate change asks
+  // for a reset, for one) belong to no stream.
   switches_ = 0;
   afterStop_ = 0;
+  resets_ = resyncs_ = latencyChanges_ = bufferSizeChanges_ = overloads_ = rateChanges_ = 0;
   stopReturned_ = false;
   threadCpuFirst_ = threadCpuLast_ = threadCpuLastSwitch_ = 0;
   streaming_.store(true, std::memory_order_release);

@@ -300,12 +300,16 @@ int runBench(DriverRef& driver, HostSession& session, const Options& o, HWND sys
         std::fprintf(out, "%8.0f %9.2f %7d  failed: %s\n", rate, ms, frames, row.error.c_str());
       } else {
         const TimingFigures& t = row.timing;
-        std::fprintf(
-            out, "%8.0f %9.2f %7d %8llu %6zu %6llu %11.3f %11.3f %10.1f %10.1f %10.1f  %s\n", rate, ms, frames,
-            static_cast<unsigned long long>(row.switches), t.stalls, static_cast<unsigned long long>(row.resets),
-            t.latenessP99Ms, t.latenessMaxMs, t.insideUs.mean, row.threadCpuUs, row.processCpuUs,
-            row.failedChecks ? (std::to_string(row.failedChecks) + " failed (" + row.firstFailure + ")").c_str()
-                             : "ok");
+        // Thread and process times tick coarsely: zero over a short row means unmeasured.
+        char thread[16] = "-", process[16] = "-";
+        if (row.threadCpuUs > 0) std::snprintf(thread, sizeof thread, "%.1f", row.threadCpuUs);
+        if (row.processCpuUs > 0) std::snprintf(process, sizeof process, "%.1f", row.processCpuUs);
+        const std::string verdict =
+            row.failedChecks ? std::to_string(row.failedChecks) + " failed (" + row.firstFailure + ")" : "ok";
+        std::fprintf(out, "%8.0f %9.2f %7d %8llu %6zu %6llu %11.3f %11.3f %10.1f %10s %10s  %s\n", rate, ms, frames,
+                     static_cast<unsigned long long>(row.switches), t.stalls,
+                     static_cast<unsigned long long>(row.resets), t.latenessP99Ms, t.latenessMaxMs, t.insideUs.mean,
+                     thread, process, verdict.c_str());
       }
       std::fflush(out);
       if (row.failedChecks || !row.error.empty()) status = std::max(status, 1);

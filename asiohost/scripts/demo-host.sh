@@ -78,3 +78,7 @@ printf '%s' "$rows"
 for name in pcm dsd64 dop; do
   printf '%-30s %s\n' "control panel during $name" "$(cat "$work/$name.status")"
 done
+case "$rows" in
+  *" FAIL "*) exit 1 ;;
+esac
+exit 0
