@@ -27,7 +27,7 @@ BOOL WINAPI writeFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVE
     if (object) {
       const HidFunction& hid = dac->hids[object->hid];
       if (written) *written = 0;
-      if (dac->familyRemoved(hid.device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
+      if (object->dead || dac->familyRemoved(hid.device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
       // The HID class driver takes exactly one whole output report per write.
       if (!data || hid.outputLength == 0 || size != hid.outputLength) return failWith(ERROR_INVALID_PARAMETER);
       if (hid.isDac) {

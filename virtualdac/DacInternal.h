@@ -122,6 +122,7 @@ struct HandleObject {
   int filter = -1;
   int hid = -1;
   std::unique_ptr<Pin> pin;
+  bool dead = false;  // opened on a device that was removed since
 };
 
 // A request that completes later on the device thread (a pended property or reset).
@@ -151,6 +152,7 @@ struct Dac {
   std::string registryRoot;  // HKCU subkey of this process's interface keys
   HANDLE wake = nullptr;
   HANDLE thread = nullptr;
+  HMODULE module = nullptr;  // held by the device thread
 
   // Building and tearing down.
   bool build(const DacConfig& config);
@@ -160,6 +162,7 @@ struct Dac {
   HANDLE newHandle(HandleObject object);  // a fresh event stands for the object
   HandleObject* find(HANDLE h, ObjectKind kind);
   bool familyRemoved(int device) const { return device >= 0 && devices[device].removed; }
+  bool captureRunning() const;
 
   // Streaming (device thread side).
   int64_t service(int64_t now);  // completes what is due; returns the next due time or INT64_MAX

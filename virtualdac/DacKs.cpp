@@ -64,6 +64,8 @@ Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, D
     if (pin.record) pin.record->stats.stateHistory.push_back(next);
     const int64_t now = nowTicks();
     if (next == kStateRun && previous != kStateRun) {
+      // A loopback capture hears what is played from now on.
+      if (!pin.render && !dac.captureRunning()) dac.loopback.clear();
       pin.clock.start(now);
       dac.scheduleQueued(pin, now);
     } else if (previous == kStateRun && next != kStateRun) {
@@ -174,8 +176,9 @@ HandleObject* Dac::find(HANDLE h, ObjectKind kind) {
 }
 
 void Dac::defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
-  // About a millisecond later, like a request the driver finishes from its own context.
-  deferred.push_back({ov, fileEvent, status, bytes, nowTicks() + kTicksPerSecond / 1000});
+  // Completed by the device thread on its next pass, like a request a driver finishes
+  // from its own context.
+  deferred.push_back({ov, fileEvent, status, bytes, nowTicks()});
   SetEvent(wake);
 }
 
@@ -219,7 +222,7 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
                    DWORD outSize, LPDWORD returned, LPOVERLAPPED ov, OVERLAPPED& syncOv, bool& waitHere) {
   if (object.kind == ObjectKind::Filter) {
     const FilterDevice& filter = dac.filters[object.filter];
-    if (dac.familyRemoved(filter.device)) return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
+    if (object.dead || dac.familyRemoved(filter.device)) return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
     if (code != IOCTL_KS_PROPERTY) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
     ++dac.counters.propertyRequests;
     Reply r = answerFilterProperty(filter.spec, filter.instances, in, inSize, out, outSize);
@@ -227,7 +230,7 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
   }
   if (object.kind != ObjectKind::Pin) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
   Pin& pin = *object.pin;
-  if (dac.familyRemoved(dac.filters[pin.filter].device)) {
+  if (object.dead || dac.familyRemoved(dac.filters[pin.filter].device)) {
     return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
   }
   if (code == IOCTL_KS_PROPERTY) {
@@ -292,7 +295,7 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
     ++dac->counters.pinCreatesRejected;
     return error;
   };
-  if (dac->familyRemoved(filter.device)) return reject(ERROR_DEVICE_REMOVED);
+  if (object->dead || dac->familyRemoved(filter.device)) return reject(ERROR_DEVICE_REMOVED);
   if (!connect || !pinHandle) return reject(ERROR_INVALID_PARAMETER);
   if (connect->PinId >= filter.spec.pins.size()) return reject(ERROR_INVALID_PARAMETER);
   const uint32_t pinId = connect->PinId;

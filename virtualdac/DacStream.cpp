@@ -10,7 +10,7 @@ namespace {
 
 // Within one pass, render packets due this close to a due capture packet complete first,
 // so that loopback hands a capture packet the frames played in the same period.
-constexpr int64_t kLoopbackLead = kTicksPerSecond / 500;  // 2 ms
+constexpr int64_t kLoopbackLead = kTicksPerSecond / 200;  // 5 ms
 
 }  // namespace
 
@@ -38,7 +38,7 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
         record->played.insert(record->played.end(), data, data + (bytes < room ? bytes : room));
       }
       if (pin.wav.isOpen()) pin.wav.append(data, bytes);
-      if (config.loopback) loopback.push(data, r.frames, pin.format);
+      if (config.loopback && captureRunning()) loopback.push(data, r.frames, pin.format);
     } else {
       uint32_t frames = r.frames > config.shortCaptureFrames ? r.frames - config.shortCaptureFrames : 0;
       auto* data = static_cast<uint8_t*>(header->Data);
@@ -57,6 +57,16 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
     ++record->stats.requestsCancelled;
   }
   completeOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
+}
+
+bool Dac::captureRunning() const {
+  for (const auto& [handle, object] : handles) {
+    if (object.kind == ObjectKind::Pin && !object.pin->render && object.pin->state == kStateRun &&
+        filters[object.pin->filter].isDac) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void Dac::cancelQueue(Pin& pin, ULONG_PTR status) {

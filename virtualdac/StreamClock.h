@@ -16,8 +16,11 @@ inline int64_t framesToTicks(uint64_t frames, uint32_t rate) {
 }
 
 // A pin's playback position while it runs: packets are played back to back from the
-// origin, so the due time of the n-th packet never drifts. When the pin runs dry (a
-// packet arrives after the previous one was due), the clock restarts at its arrival.
+// origin, so the due time of the n-th packet never drifts. The device buffers a little,
+// so a packet up to kUnderrunTolerance late still plays in its place; one later than
+// that finds the pin run dry, and the clock restarts at its arrival.
+inline constexpr int64_t kUnderrunTolerance = kTicksPerSecond / 500;  // 2 ms
+
 class PinClock {
  public:
   void start(int64_t now) {
@@ -27,7 +30,7 @@ class PinClock {
   // Due time of a packet of `frames` frames that reached the running pin at `arrival`,
   // played behind everything scheduled so far.
   int64_t schedule(uint64_t frames, uint32_t rate, int64_t arrival) {
-    if (origin_ + framesToTicks(frames_, rate) < arrival) start(arrival);
+    if (origin_ + framesToTicks(frames_, rate) + kUnderrunTolerance < arrival) start(arrival);
     frames_ += frames;
     return origin_ + framesToTicks(frames_, rate);
   }

@@ -9,14 +9,16 @@ namespace tess::vdac {
 
 namespace detail {
 
+// Never destroyed: a device thread may still run while the process exits (a deliverable
+// that selected the device through the environment never uninstalls it).
 std::mutex& dacLock() {
-  static std::mutex lock;
-  return lock;
+  static std::mutex* lock = new std::mutex;
+  return *lock;
 }
 
 std::unique_ptr<Dac>& dacInstance() {
-  static std::unique_ptr<Dac> instance;
-  return instance;
+  static auto* instance = new std::unique_ptr<Dac>;
+  return *instance;
 }
 
 namespace {
@@ -30,7 +32,7 @@ DWORD WINAPI deviceThread(void* param) {
     int64_t now;
     {
       std::lock_guard<std::mutex> lock(dacLock());
-      if (dac->stopping) return 0;
+      if (dac->stopping) break;
       now = nowTicks();
       next = dac->service(now);
     }
@@ -41,6 +43,10 @@ DWORD WINAPI deviceThread(void* param) {
     }
     WaitForSingleObject(dac->wake, timeout);
   }
+  // The thread holds a reference on the module whose code it runs (a driver DLL may be
+  // unloaded by its host while the device lives on); it drops it as it ends.
+  FreeLibraryAndExitThread(dac->module, 0);
+  return 0;
 }
 
 void teardown(std::unique_ptr<Dac> dac) {
@@ -98,6 +104,8 @@ DacConfig configFromEnvironment() {
   if (n > 0 && n < sizeof path) config.wavPath = path;
   config.loopback = envFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
   config.renderOnly = envFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  // In a deliverable nobody reads the in-memory record: keep it small.
+  config.playedRecordLimit = 8u << 20;
   return config;
 }
 
@@ -109,8 +117,14 @@ bool install(const DacConfig& config) {
     return false;
   }
   std::lock_guard<std::mutex> lock(dacLock());
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&deviceThread),
+                          &dac->module)) {
+    dac->releaseAll();
+    return false;
+  }
   dac->thread = CreateThread(nullptr, 0, deviceThread, dac.get(), CREATE_SUSPENDED, nullptr);
   if (!dac->thread) {
+    FreeLibrary(dac->module);
     dac->releaseAll();
     return false;
   }
@@ -152,10 +166,15 @@ void setRemoved(bool removed) {
       if (node.isDac) node.removed = removed;
     }
     if (!removed) return;
-    // Surprise removal: whatever the DAC's pins had queued fails.
+    // Surprise removal: whatever the DAC's pins had queued fails, and the handles opened
+    // on it stay dead even if it comes back.
     for (auto& [handle, object] : dac.handles) {
       if (object.kind == ObjectKind::Pin && dac.filters[object.pin->filter].isDac) {
         dac.cancelQueue(*object.pin, kStatusDeviceRemoved);
+        object.dead = true;
+      } else if ((object.kind == ObjectKind::Filter && dac.filters[object.filter].isDac) ||
+                 (object.kind == ObjectKind::Hid && dac.hids[object.hid].isDac)) {
+        object.dead = true;
       }
     }
   });

@@ -13,6 +13,8 @@
 TEST(DeviceSelection, EnvironmentVariableSelectsTheVirtualDac) {
   ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE", "1"));
   ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY", "1"));
+  ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", "C:\\played.wav"));
+  EXPECT_EQ(tess::vdac::configFromEnvironment().wavPath, "C:\\played.wav");
   const tess::DeviceSeam& seam = tess::devices();
   EXPECT_EQ(seam.getClassDevs, tess::vdac::seam().getClassDevs);
   EXPECT_TRUE(tess::vdac::isInstalled());

@@ -262,9 +262,12 @@ TEST(StreamClock, DueTimesDoNotDrift) {
   int64_t due = 0;
   for (int i = 0; i < 3000; ++i) due = clock.schedule(441, 44100, 1000);  // 3000 packets of 10 ms
   EXPECT_EQ(due, 1000 + 30 * kTicksPerSecond);
-  // A packet arriving after the pin ran dry starts the clock again at its arrival.
-  const int64_t late = due + 5;
-  EXPECT_EQ(clock.schedule(441, 44100, late), late + framesToTicks(441, 44100));
+  // A packet a little late still plays in its place; one arriving after the pin ran dry
+  // starts the clock again at its arrival.
+  const int64_t packet = framesToTicks(441, 44100);
+  EXPECT_EQ(clock.schedule(441, 44100, due + kUnderrunTolerance), due + packet);
+  const int64_t late = due + packet + kUnderrunTolerance + 1;
+  EXPECT_EQ(clock.schedule(441, 44100, late), late + packet);
 }
 
 TEST(Loopback, ConvertsWidthsAndChannels) {
