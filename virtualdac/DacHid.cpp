@@ -54,7 +54,7 @@ BOOLEAN WINAPI hidGetAttributes(HANDLE h, PHIDD_ATTRIBUTES attributes) {
   if (!object) return failWith(ERROR_INVALID_HANDLE);
   if (!attributes) return failWith(ERROR_INVALID_PARAMETER);
   const HidFunction& hid = dac->hids[object->hid];
-  if (dac->familyRemoved(hid.device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
+  if (object->dead || dac->familyRemoved(hid.device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
   *attributes = hid.attributes;
   return TRUE;
 }
@@ -65,7 +65,7 @@ BOOLEAN WINAPI hidGetPreparsedData(HANDLE h, PHIDP_PREPARSED_DATA* data) {
   HandleObject* object = dac ? dac->find(h, ObjectKind::Hid) : nullptr;
   if (!object) return failWith(ERROR_INVALID_HANDLE);
   if (!data) return failWith(ERROR_INVALID_PARAMETER);
-  if (dac->familyRemoved(dac->hids[object->hid].device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
+  if (object->dead || dac->familyRemoved(dac->hids[object->hid].device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
   auto p = std::make_unique<PreparsedData>();
   p->hid = object->hid;
   *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(p.get());

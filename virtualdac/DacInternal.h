@@ -101,9 +101,26 @@ struct Pin {
   PinRecord* record = nullptr;
 };
 
+// Played audio kept for inspection, in chunks so that appending never moves what is
+// already kept (the device thread appends under the lock the host's calls wait on).
+class PlayedRecord {
+ public:
+  void append(const uint8_t* data, size_t bytes, size_t limit);
+  std::vector<uint8_t> bytes() const;
+  void clear() {
+    chunks_.clear();
+    size_ = 0;
+  }
+
+ private:
+  static constexpr size_t kChunk = 1u << 20;
+  std::vector<std::vector<uint8_t>> chunks_;
+  size_t size_ = 0;
+};
+
 struct PinRecord {
   PinStats stats;
-  std::vector<uint8_t> played;
+  PlayedRecord played;
 };
 
 struct PreparsedData {

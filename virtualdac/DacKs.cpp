@@ -72,6 +72,7 @@ Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, D
       for (StreamRequest& r : pin.queue) r.scheduled = false;
     } else if (next == kStateStop) {
       dac.cancelQueue(pin, kStatusCancelled);
+      pin.wav.sync();
     }
     stateSet = true;
     SetEvent(dac.wake);
@@ -361,6 +362,10 @@ BOOL WINAPI closeHandle(HANDLE h) {
     Dac* dac = guard.dac();
     auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
     if (dac && it != dac->handles.end()) {
+      // A pended completion that would signal this handle's own event signals nothing.
+      for (DeferredCompletion& d : dac->deferred) {
+        if (d.fileEvent == h) d.fileEvent = nullptr;
+      }
       if (it->second.kind == ObjectKind::Pin) {
         Pin& pin = *it->second.pin;
         dac->cancelQueue(pin, kStatusCancelled);

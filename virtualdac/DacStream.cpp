@@ -14,6 +14,30 @@ constexpr int64_t kLoopbackLead = kTicksPerSecond / 200;  // 5 ms
 
 }  // namespace
 
+void PlayedRecord::append(const uint8_t* data, size_t bytes, size_t limit) {
+  if (size_ >= limit) return;
+  if (bytes > limit - size_) bytes = limit - size_;
+  size_ += bytes;
+  while (bytes) {
+    if (chunks_.empty() || chunks_.back().size() == kChunk) {
+      chunks_.emplace_back();
+      chunks_.back().reserve(kChunk);
+    }
+    std::vector<uint8_t>& chunk = chunks_.back();
+    const size_t n = bytes < kChunk - chunk.size() ? bytes : kChunk - chunk.size();
+    chunk.insert(chunk.end(), data, data + n);
+    data += n;
+    bytes -= n;
+  }
+}
+
+std::vector<uint8_t> PlayedRecord::bytes() const {
+  std::vector<uint8_t> out;
+  out.reserve(size_);
+  for (const std::vector<uint8_t>& chunk : chunks_) out.insert(out.end(), chunk.begin(), chunk.end());
+  return out;
+}
+
 void Dac::scheduleQueued(Pin& pin, int64_t now) {
   for (StreamRequest& r : pin.queue) {
     if (r.scheduled) continue;
@@ -33,9 +57,7 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
       if (record) {
         ++record->stats.writesCompleted;
         record->stats.bytesPlayed += bytes;
-        const size_t room = config.playedRecordLimit > record->played.size()
-                                ? config.playedRecordLimit - record->played.size() : 0;
-        record->played.insert(record->played.end(), data, data + (bytes < room ? bytes : room));
+        record->played.append(data, bytes, config.playedRecordLimit);
       }
       if (pin.wav.isOpen()) pin.wav.append(data, bytes);
       if (config.loopback && captureRunning()) loopback.push(data, r.frames, pin.format);

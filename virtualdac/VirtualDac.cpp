@@ -212,7 +212,7 @@ std::vector<uint8_t> playedBytes(uint32_t pinId) {
   std::vector<uint8_t> bytes;
   withDac([&](Dac& dac) {
     auto it = dac.dacPins.find(pinId);
-    if (it != dac.dacPins.end()) bytes = it->second.played;
+    if (it != dac.dacPins.end()) bytes = it->second.played.bytes();
   });
   return bytes;
 }

@@ -67,6 +67,8 @@ bool WavWriter::open(const std::string& path, uint32_t channels, uint32_t bitsPe
   std::vector<uint8_t> header = wavHeader(channels, bitsPerSample, validBits, sampleRate, 0);
   headerBytes_ = static_cast<uint32_t>(header.size());
   dataBytes_ = 0;
+  syncedBytes_ = 0;
+  syncEveryBytes_ = sampleRate / 20 * (channels * bitsPerSample / 8);
   if (std::fwrite(header.data(), 1, header.size(), file_) != header.size() || std::fflush(file_) != 0) {
     close();
     return false;
@@ -80,6 +82,12 @@ bool WavWriter::append(const void* data, size_t bytes) {
   if (bytes > 0xFFFFFFF0u - headerBytes_ - dataBytes_) return false;
   if (std::fwrite(data, 1, bytes, file_) != bytes) return false;
   dataBytes_ += static_cast<uint32_t>(bytes);
+  return dataBytes_ - syncedBytes_ >= syncEveryBytes_ ? sync() : true;
+}
+
+bool WavWriter::sync() {
+  if (!file_) return false;
+  syncedBytes_ = dataBytes_;
   return patchSizes();
 }
 
@@ -99,6 +107,7 @@ bool WavWriter::patchSizes() {
 
 void WavWriter::close() {
   if (!file_) return;
+  sync();
   std::fclose(file_);
   file_ = nullptr;
 }

@@ -1,6 +1,7 @@
 // Writes what the device played into a WAV file. The header's sizes are brought up to
-// date after every append, so the file is complete at any moment, also when the process
-// that holds the device never closes it. Portable.
+// date at least every 50 ms of audio, at sync() and at close, so the file is complete
+// whenever the stream stops, also when the process that holds the device never closes
+// it. Portable.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,8 @@ class WavWriter {
   bool open(const std::string& path, uint32_t channels, uint32_t bitsPerSample, uint32_t validBits,
             uint32_t sampleRate);
   bool append(const void* data, size_t bytes);
+  // Header sizes up to date and everything written through to the file.
+  bool sync();
   void close();
   bool isOpen() const { return file_ != nullptr; }
   uint32_t dataBytes() const { return dataBytes_; }
@@ -36,6 +39,8 @@ class WavWriter {
   std::FILE* file_ = nullptr;
   uint32_t headerBytes_ = 0;
   uint32_t dataBytes_ = 0;
+  uint32_t syncedBytes_ = 0;
+  uint32_t syncEveryBytes_ = 0;
 };
 
 }  // namespace tess::vdac

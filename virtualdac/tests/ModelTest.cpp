@@ -288,13 +288,14 @@ TEST(Loopback, ConvertsWidthsAndChannels) {
   EXPECT_EQ(0, std::memcmp(mono, expectedMono, sizeof expectedMono));
 }
 
-TEST(WavWriter, FileIsCompleteAfterEveryAppend) {
+TEST(WavWriter, FileIsCompleteAfterSync) {
   const std::string path = testing::TempDir() + "vdac_model_test.wav";
   {
     WavWriter wav;
     ASSERT_TRUE(wav.open(path, 2, 24, 24, 96000));
     const uint8_t frames[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     ASSERT_TRUE(wav.append(frames, sizeof frames));
+    ASSERT_TRUE(wav.sync());
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_EQ(bytes.size(), 68u + 12);

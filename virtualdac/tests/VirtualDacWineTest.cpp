@@ -202,6 +202,35 @@ TEST_F(VirtualDacTest, PropertiesAnswerAsThePlatformDoes) {
   EXPECT_EQ(interface0->Id, static_cast<ULONG>(KSINTERFACE_STANDARD_STREAMING));
 }
 
+TEST_F(VirtualDacTest, TestsShapeThePinsAndTheirReplies) {
+  vdac::DacConfig config;
+  config.editFilter = [](vdac::FilterSpec& filter) {
+    filter.pins[0].fault = vdac::ReplyFault::RangeSizeBelow88;
+    filter.pins[vdac::kCapturePinId].fault = vdac::ReplyFault::NameWithoutTerminator;
+    vdac::PinSpec odd = filter.pins[0];
+    odd.communication = vdac::kCommunicationNone;
+    odd.mediums = {};
+    filter.pins.push_back(odd);
+    filter.topologyShorterThanCount = true;
+  };
+  use(config);
+  HANDLE filter = openDac();
+  ULONG count = 0;
+  ASSERT_TRUE(pinProperty(filter, 0, KSPROPERTY_PIN_CTYPES, &count, sizeof count).ok);
+  EXPECT_EQ(count, 6u);
+  std::vector<uint8_t> ranges = pinPropertyMulti(filter, 0, KSPROPERTY_PIN_DATARANGES);
+  ASSERT_EQ(ranges.size(), sizeof(KSMULTIPLE_ITEM) + 5 * sizeof(KSDATARANGE_AUDIO) + sizeof(KSDATARANGE));
+  EXPECT_EQ(reinterpret_cast<KSDATARANGE*>(ranges.data() + ranges.size() - sizeof(KSDATARANGE))->FormatSize,
+            sizeof(KSDATARANGE));
+  uint8_t name[259];
+  IoResult r = pinProperty(filter, vdac::kCapturePinId, KSPROPERTY_PIN_NAME, name, sizeof name);
+  EXPECT_EQ(r.bytes, 259u);
+  EXPECT_EQ(std::count(name, name + sizeof name, 0), 0);
+  std::vector<uint8_t> mediums = pinPropertyMulti(filter, 5, KSPROPERTY_PIN_MEDIUMS);
+  ASSERT_EQ(mediums.size(), sizeof(KSMULTIPLE_ITEM));
+  EXPECT_EQ(reinterpret_cast<KSMULTIPLE_ITEM*>(mediums.data())->Count, 0u);
+}
+
 TEST_F(VirtualDacTest, RequestsCanPendAndCompleteOnTheEvent) {
   vdac::DacConfig config;
   config.pendAllProperties = true;
