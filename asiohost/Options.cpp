@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -49,7 +50,10 @@ bool toChannelList(const std::string& s, std::vector<int>& out) {
       return false;
     }
     if (from < 0 || to < from || to > 1023) return false;
-    for (int c = from; c <= to; ++c) out.push_back(c);
+    for (int c = from; c <= to; ++c) {
+      if (std::find(out.begin(), out.end(), c) != out.end()) return false;  // each channel once
+      out.push_back(c);
+    }
     if (comma == std::string::npos) break;
     at = comma + 1;
   }

@@ -70,6 +70,7 @@ TEST(Options, RejectsBadCommandLinesWithAReason) {
       {"play --signal sine --in a.wav", "cannot go with --signal sine"},
       {"play --channels 3-1", "invalid value '3-1'"},
       {"play --channels 0,,1", "invalid value"},
+      {"play --channels 0,1,0-1", "invalid value '0,1,0-1'"},
       {"play --time-info maybe", "on or off"},
       {"play --level 3", "at most 0"},
       {"play --expect-bits 20", "16, 24 or 32"},
