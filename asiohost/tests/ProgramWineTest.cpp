@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "StatusBlock.h"
+#include "TessConstants.h"
 #include "Wav.h"
 
 namespace {
@@ -75,7 +77,8 @@ class Program : public ::testing::Test {
   }
 
   // Runs asiohost.exe with the arguments and the fake driver's faults; output is stdout and stderr.
-  static Result run(const std::string& args, const std::string& faults = "", DWORD limitMs = 60000) {
+  static Result run(const std::string& args, const std::string& faults = "", DWORD limitMs = 60000,
+                    const char* exe = ASIOHOST_EXE) {
     Result r;
     SetEnvironmentVariableA("ASIOHOST_FAKE_FAULTS", faults.c_str());
     char dir[MAX_PATH];
@@ -89,7 +92,7 @@ class Program : public ::testing::Test {
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = si.hStdError = out;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string line = "\"" + dosPath(ASIOHOST_EXE) + "\" " + args;
+    std::string line = "\"" + dosPath(exe) + "\" " + args;
     PROCESS_INFORMATION pi{};
     const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(out);
@@ -201,6 +204,40 @@ TEST_F(Program, BenchSweepsBufferSizes) {
   r = run("bench -d \"Fake ASIO Host Test\" --rates 384000 -t 0.2");
   EXPECT_EQ(r.exitCode, 1u) << r.output;
   EXPECT_TRUE(contains(r.output, "384000  refused: ASE_NoClock")) << r.output;
+}
+
+// The demo's view of the status block reads it as the control panel's ASIO page words it.
+TEST_F(Program, StatusViewWordsTheBlockLikeThePanel) {
+  Result r = run("", "", 10000, ASIOSTATUS_EXE);
+  EXPECT_EQ(r.exitCode, 1u);
+  EXPECT_TRUE(contains(r.output, "not present")) << r.output;
+
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, tess::kStatusBlockSize,
+                                      tess::kStatusBlockName);
+  ASSERT_NE(mapping, nullptr);
+  void* memory = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, tess::kStatusBlockSize);
+  ASSERT_NE(memory, nullptr);
+  tess::StatusBlockView block(memory);
+  block.initialiseCreated();
+  const tess::Identity id = {{1, 2, 3}};
+  ASSERT_TRUE(block.claim(id));
+  ASSERT_TRUE(block.publishInit(id, {100, 48000, 24, 0xE, 0x1FF}));
+  ASSERT_TRUE(block.publishBuffers(id, {480, false, false, false, false}));
+  ASSERT_TRUE(block.publishState(id, tess::kStateRunning));
+  r = run("--wait-running 2000", "", 10000, ASIOSTATUS_EXE);
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_TRUE(contains(r.output, "RUNNING  2 Channel, 24 bits, 48000 Hz, Buffer 10.0 ms  PCM")) << r.output;
+
+  ASSERT_TRUE(block.publishInit(id, {100, 176400, 32, 0xE, 0x1FF}));
+  ASSERT_TRUE(block.publishBuffers(id, {882, true, true, false, true}));  // native DSD128 at its 176400 Hz carrier
+  ASSERT_TRUE(block.publishState(id, tess::kStateRunning));
+  r = run("", "", 10000, ASIOSTATUS_EXE);
+  EXPECT_TRUE(contains(r.output, "RUNNING  2 Channel, 32 bits, 176400 Hz, Buffer 5.0 ms  DSD128")) << r.output;
+  ASSERT_TRUE(block.publishState(id, tess::kStatePrepared));
+  r = run("", "", 10000, ASIOSTATUS_EXE);
+  EXPECT_EQ(r.output, "PREPARED\r\n");
+  UnmapViewOfFile(memory);
+  CloseHandle(mapping);
 }
 
 }  // namespace
