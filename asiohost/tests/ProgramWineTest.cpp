@@ -86,7 +86,10 @@ class Program : public ::testing::Test {
     const std::string outPath = std::string(dir) + "asiohost_program_test.txt";
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return r;
+    if (out == INVALID_HANDLE_VALUE) {
+      r.output = "cannot create " + outPath + ": error " + std::to_string(GetLastError());
+      return r;
+    }
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -95,8 +98,12 @@ class Program : public ::testing::Test {
     std::string line = "\"" + dosPath(exe) + "\" " + args;
     PROCESS_INFORMATION pi{};
     const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    const DWORD startError = GetLastError();
     CloseHandle(out);
-    if (!started) return r;
+    if (!started) {
+      r.output = "cannot start " + line + ": error " + std::to_string(startError);
+      return r;
+    }
     if (WaitForSingleObject(pi.hProcess, limitMs) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 998);
     GetExitCodeProcess(pi.hProcess, &r.exitCode);
     CloseHandle(pi.hThread);
