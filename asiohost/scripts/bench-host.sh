@@ -22,4 +22,7 @@ wine "$host" bench -d "Tessaline USB 2" --rates 48000,384000 -t "$seconds" -q > 
 rc=$?
 tr -d '\r' < "$win64/bench-host.txt"
 wine regsvr32 /u /s "$windll"
-exit $rc
+# Figures, not verdicts: a row that missed a check under load is shown, not fatal; only a
+# driver or host that could not run fails the benchmark.
+[ "$rc" -ge 2 ] && exit "$rc"
+exit 0
