@@ -2,15 +2,21 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <shellapi.h>
 
 #include <cstring>
 
+#include "KsAudio.h"
 #include "Module.h"
+#include "RegKey.h"
+#include "SampleFormat.h"
+#include "Settings.h"
 
 namespace tess {
 
 CAsioSample::CAsioSample(IUnknown* outer) : CUnknown(outer) {
   // The object arrives zero-filled from the module heap: every field starts at 0.
+  m_hidLockReady = InitializeCriticalSectionAndSpinCount(&m_hidLock, 0) != FALSE;
   ModuleBlock block = moduleStatusBlock(&m_pcmRate);
   m_hStatusMapping = block.mapping;
   m_status = block.view;
@@ -18,9 +24,24 @@ CAsioSample::CAsioSample(IUnknown* outer) : CUnknown(outer) {
 
 CAsioSample::~CAsioSample() {
   if (m_timerPeriodBegun) timeEndPeriod(1);
-  // A bound object never gets past LOADED yet: streaming teardown joins with the engine.
+  if (m_state == kStateRunning) {
+    stop();
+    m_state = kStatePrepared;
+  }
+  if (m_state == kStatePrepared) {
+    disposeBuffers();
+    m_state = kStateInitialized;
+  }
+  if (m_state == kStateInitialized) {
+    stopMessageThread();
+    saveSettings(m_status, m_pcmRate);
+    m_state = kStateLoaded;
+  }
+  closeEngineObjects();
+  deleteFilters();
   m_state = kStateUnload;
-  m_status.release(identity());
+  m_status.release(identity());  // the next instance can claim the block
+  if (m_hidLockReady) DeleteCriticalSection(&m_hidLock);
 }
 
 Identity CAsioSample::identity() const {
@@ -28,16 +49,6 @@ Identity CAsioSample::identity() const {
   static_assert(sizeof id.bytes == sizeof(CLSID), "identity is a class identifier");
   std::memcpy(id.bytes, &m_identity, sizeof id.bytes);
   return id;
-}
-
-HRESULT CAsioSample::bindDevice(REFCLSID identity) {
-  m_identity = identity;
-  m_state = kStateLoaded;
-  m_status.claim(this->identity());
-  m_capturePresent = 0;
-  // Device discovery is not part of this build: no device can be found, so the factory
-  // destroys the object and the host gets E_FAIL.
-  return E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE CAsioSample::QueryInterface(REFIID iid, void** out) {
@@ -58,37 +69,322 @@ HRESULT STDMETHODCALLTYPE CAsioSample::NonDelegatingQueryInterface(REFIID iid, v
   return E_NOINTERFACE;
 }
 
-// The operations below need a bound device, which this build cannot produce (bindDevice
-// always fails, so no host ever holds the object). Until device discovery arrives they
-// refuse: no device, no channels.
-ASIOBool CAsioSample::init(void*) { return ASIOFalse; }
+// ---------------------------------------------------------------------------------------
+
+ASIOBool CAsioSample::init(void*) {
+  // A second init would rebuild what buffers and threads already use.
+  if (m_state >= kStateInitialized) return ASIOTrue;
+  if (m_state != kStateLoaded) return ASIOFalse;
+  if (!openFilters()) return ASIOFalse;
+  if (!createEngineObjects()) {
+    closeEngineObjects();
+    deleteFilters();
+    return ASIOFalse;
+  }
+
+  loadSettings(m_status, m_pcmRate);
+  if (ownsBlock()) {
+    BlockSettings s;
+    m_status.readSettings(s);
+    // A duration beyond the longest buffer would only make absurd sizes.
+    uint64_t duration = uint64_t{s.bufferSize} * 1000;
+    const uint64_t longest = static_cast<uint64_t>(drv::kBufferDurationsMs[drv::kBufferDurationCount - 1] * 10000);
+    m_preferredDuration = duration > longest ? longest : duration;
+    m_configuredWidth = m_widthInUse = s.bitsPerSample;
+  }
+  m_widthInUse = drv::chooseWidth(m_widthInUse, m_capabilityMask);
+  m_configuredWidth = m_widthInUse;
+
+  buildRateRecords(kRender);
+  buildRateRecords(kCapture);
+  if (m_preferredDuration == 0) m_preferredDuration = drv::kDefaultDuration;
+  m_periodsInFlight = fmt::kPeriodsInFlight;
+
+  drv::RateValidity validity{};
+  for (int i = 0; i < kRateCount; ++i) {
+    validity.render[i] = m_records[kRender][i].valid != 0;
+    validity.capture[i] = m_records[kCapture][i].valid != 0;
+  }
+  m_pcmRate = drv::choosePcmRate(m_pcmRate, validity);
+  // The host has not chosen yet: its rate is the device's, so setting the same rate again
+  // is no change (and asks for no reset).
+  m_asioRate = m_pcmRate;
+  m_selected[kRender] = recordFor(kRender, m_pcmRate);
+  m_selected[kCapture] = recordFor(kCapture, m_pcmRate);
+
+  m_features = drv::kOfferedFeatures;
+  m_future = drv::FutureState{};
+  if (!startMessageThread()) {
+    closeEngineObjects();
+    deleteFilters();
+    return ASIOFalse;
+  }
+
+  m_state = kStateInitialized;
+  m_status.publishInit(identity(), InitPublication{static_cast<uint32_t>(m_preferredDuration / 1000), m_pcmRate,
+                                                   m_widthInUse, m_capabilityMask & 0xFu,
+                                                   drv::supportedRatesMask(validity)});
+  return ASIOTrue;
+}
+
 void CAsioSample::getDriverName(char* name) {
-  if (name) lstrcpynA(name, m_deviceName[0] ? m_deviceName : kDriverName, 32);
+  if (!name) return;
+  lstrcpynA(name, m_deviceName[0] ? m_deviceName : kDriverName, 32);
 }
+
 int32_t CAsioSample::getDriverVersion() { return 2; }
+
 void CAsioSample::getErrorMessage(char*) {}
-ASIOError CAsioSample::start() { return ASE_NotPresent; }
-ASIOError CAsioSample::stop() { return ASE_NotPresent; }
+
 ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
-  if (numInputChannels) *numInputChannels = 0;
-  if (numOutputChannels) *numOutputChannels = 0;
-  return ASE_NotPresent;
+  int32_t in = m_selected[kCapture] ? static_cast<int32_t>(m_selected[kCapture]->totalChannels) : 0;
+  int32_t out = m_selected[kRender] ? static_cast<int32_t>(m_selected[kRender]->totalChannels) : 0;
+  if (numInputChannels) *numInputChannels = in;
+  if (numOutputChannels) *numOutputChannels = out;
+  return in || out ? ASE_OK : ASE_NotPresent;
 }
+
 ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
-  return getChannels(inputLatency, outputLatency);
+  ASIOError err = getChannels(nullptr, nullptr);
+  int32_t latency = 0;
+  if (err == ASE_OK) {
+    // Once buffers exist (also while running) the latency is the buffer.
+    latency = m_state >= kStatePrepared ? static_cast<int32_t>(m_bufferSize)
+                                        : drv::bufferSizes(m_pcmRate, m_pcmRate, m_preferredDuration).preferred;
+  }
+  if (inputLatency) *inputLatency = latency;
+  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_periodsInFlight - 1);
+  return err;
 }
-ASIOError CAsioSample::getBufferSize(int32_t*, int32_t*, int32_t*, int32_t*) { return ASE_NotPresent; }
-ASIOError CAsioSample::canSampleRate(ASIOSampleRate) { return ASE_NotPresent; }
-ASIOError CAsioSample::getSampleRate(ASIOSampleRate*) { return ASE_NotPresent; }
-ASIOError CAsioSample::setSampleRate(ASIOSampleRate) { return ASE_NotPresent; }
-ASIOError CAsioSample::getClockSources(ASIOClockSource*, int32_t*) { return ASE_NotPresent; }
-ASIOError CAsioSample::setClockSource(int32_t) { return ASE_NotPresent; }
-ASIOError CAsioSample::getSamplePosition(ASIOSamples*, ASIOTimeStamp*) { return ASE_NotPresent; }
-ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo*) { return ASE_NotPresent; }
-ASIOError CAsioSample::createBuffers(ASIOBufferInfo*, int32_t, int32_t, ASIOCallbacks*) { return ASE_NotPresent; }
-ASIOError CAsioSample::disposeBuffers() { return ASE_NotPresent; }
-ASIOError CAsioSample::controlPanel() { return ASE_NotPresent; }
-ASIOError CAsioSample::future(int32_t, void*) { return ASE_NotPresent; }
-ASIOError CAsioSample::outputReady() { return ASE_NotPresent; }
+
+ASIOError CAsioSample::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+                                     int32_t* granularity) {
+  ASIOError err = getChannels(nullptr, nullptr);
+  if (err != ASE_OK) return err;
+  drv::BufferSizes s = drv::bufferSizes(m_pcmRate, m_asioRate, m_preferredDuration);
+  if (minSize) *minSize = s.minSize;
+  if (maxSize) *maxSize = s.maxSize;
+  if (preferredSize) *preferredSize = s.preferred;
+  if (granularity) *granularity = s.granularity;
+  return ASE_OK;
+}
+
+RateRecord* CAsioSample::recordFor(Direction dir, uint32_t rate) {
+  int i = rateIndex(rate);
+  return i >= 0 && m_records[dir][i].valid ? &m_records[dir][i] : nullptr;
+}
+
+ASIOError CAsioSample::canSampleRate(ASIOSampleRate sampleRate) {
+  uint32_t rate = drv::rateFromAsio(sampleRate);
+  if (isDsdRate(rate)) {
+    // Native DSD needs 32-bit containers and the block that announces it to the panel.
+    if (!ownsBlock() || !(m_status.field(offsetof(StatusBlockLayout, supportedWidths)) & widthBit(32)))
+      return ASE_NoClock;
+    rate = dsdCarrierRate(rate);
+  }
+  int i = rateIndex(rate);
+  if (i < 0) return ASE_NotPresent;
+  const RateRecord& capture = m_records[kCapture][i];
+  const RateRecord& render = m_records[kRender][i];
+  bool usable = (capture.valid && capture.totalChannels > 0) || (render.valid && render.totalChannels > 0);
+  return usable ? ASE_OK : ASE_NotPresent;
+}
+
+ASIOError CAsioSample::getSampleRate(ASIOSampleRate* sampleRate) {
+  if (!sampleRate) return ASE_OK;
+  if (m_pcmRate == 0) {
+    *sampleRate = 0;
+    return ASE_NoClock;
+  }
+  *sampleRate = isDsdRate(m_asioRate) ? m_asioRate : m_pcmRate;
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
+  ASIOError err = canSampleRate(sampleRate);
+  if (err != ASE_OK) return err;
+  uint32_t rate = drv::rateFromAsio(sampleRate);
+  bool asioRateChanged = rate != m_asioRate;
+  if (asioRateChanged) m_asioRate = rate;
+  uint32_t pcmRate = isDsdRate(rate) ? dsdCarrierRate(rate) : rate;
+  if (pcmRate == m_pcmRate && !asioRateChanged) return ASE_OK;
+
+  m_pcmRate = pcmRate;
+  m_status.publishRate(pcmRate);
+  m_selected[kRender] = recordFor(kRender, pcmRate);
+  m_selected[kCapture] = recordFor(kCapture, pcmRate);
+  if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(pcmRate);
+  if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+  InterlockedExchange(&m_rateChanged, 1);
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
+  if (!numSources) return ASE_InvalidParameter;
+  if (*numSources > 0 && clocks) {
+    std::memset(&clocks[0], 0, sizeof clocks[0]);
+    clocks[0].index = 0;
+    clocks[0].associatedChannel = -1;
+    clocks[0].associatedGroup = -1;
+    clocks[0].isCurrentSource = ASIOTrue;
+    lstrcpynA(clocks[0].name, "Internal", sizeof clocks[0].name);
+  }
+  *numSources = 1;
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::setClockSource(int32_t reference) {
+  if (getChannels(nullptr, nullptr) != ASE_OK || reference > 1) return ASE_NotPresent;
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
+  if (getChannels(nullptr, nullptr) != ASE_OK) return ASE_NotPresent;
+  if (sPos) *sPos = asioFromU64(m_reportedPosition);
+  if (tStamp) *tStamp = asioFromU64(m_reportedTime);
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
+  if (!info) return ASE_InvalidParameter;
+  int32_t inputs = 0, outputs = 0;
+  ASIOError err = getChannels(&inputs, &outputs);
+  if (err != ASE_OK) return err;
+  bool input = info->isInput != ASIOFalse;
+  if (info->channel < 0 || info->channel >= (input ? inputs : outputs)) return ASE_InvalidParameter;
+  const RateRecord* record = m_selected[input ? kCapture : kRender];
+  if (!record || static_cast<uint32_t>(info->channel) >= kMaxRecordChannels) return ASE_NotPresent;
+
+  const ChannelEntry& entry = record->channels[info->channel];
+  const PinSlot& slot = record->slots[entry.slot < fmt::kPinSlots ? entry.slot : 0];
+  info->isActive = entry.active && slot.opened ? ASIOTrue : ASIOFalse;
+  info->channelGroup = slot.pin ? static_cast<int32_t>(slot.pin->GetId()) : 0;
+  if (isDsdRate(m_asioRate)) {
+    m_widthInUse = 32;
+    m_status.publishWidthInUse(32);
+  }
+  info->type = fmt::asioSampleType(m_widthInUse, m_asioRate);
+  drv::channelName(info->name, m_deviceName, input, info->channel);
+  return err;
+}
+
+ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                                     ASIOCallbacks* callbacks) {
+  ASIOError err = getChannels(nullptr, nullptr);
+  if (err != ASE_OK) return err;
+  // Buffers exist already (or init did not run): a second set would orphan the first.
+  if (m_state != kStateInitialized) return ASE_InvalidParameter;
+  if (!callbacks) return ASE_InvalidParameter;
+  err = validateBufferInfos(bufferInfos, numChannels, bufferSize);
+  if (err != ASE_OK) return err;
+
+  m_active[kRender] = m_selected[kRender];
+  m_active[kCapture] = m_selected[kCapture];
+  m_streamWidth = fmt::deviceWidth(m_widthInUse, m_asioRate);
+  m_streamDsd = isDsdRate(m_asioRate);
+  int32_t inputs = 0, outputs = 0;
+  getChannels(&inputs, &outputs);
+  bool inputRequested = false;
+  for (int32_t i = 0; i < numChannels; ++i) inputRequested |= bufferInfos[i].isInput != ASIOFalse;
+
+  if (inputs > 0 && inputRequested) err = prepareDirection(kCapture, bufferInfos, numChannels, bufferSize);
+  if (err == ASE_OK && outputs > 0) err = prepareDirection(kRender, bufferInfos, numChannels, bufferSize);
+  if (err == ASE_OK) {
+    m_callbacks = *callbacks;
+    m_bufferSize = static_cast<uint32_t>(bufferSize);
+    err = startStreamThreads();
+  }
+  if (err != ASE_OK) {
+    m_state = kStatePrepared;  // so that disposeBuffers releases what was made
+    disposeBuffers();
+    return err;
+  }
+  probeHostFeatures();
+
+  m_state = kStatePrepared;
+  bool dsd = isDsdRate(m_asioRate);
+  BuffersPublication p{dsd ? m_bufferSize / 32 : m_bufferSize, dsd, m_asioRate == kDsd128, m_asioRate == kDsd256, dsd};
+  m_status.publishBuffers(identity(), p);
+  fmt::HidCommand mode;
+  if (fmt::dsdModeCommand(m_asioRate, mode)) sendHidCommand(mode, true);
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::disposeBuffers() {
+  ASIOError err = getChannels(nullptr, nullptr);
+  if (err != ASE_OK) return err;
+  if (onPumpThread()) return ASE_InvalidParameter;
+  if (m_state == kStateRunning) stop();
+  // Without buffers there is nothing to release (and nothing to report to the device).
+  if (m_state != kStatePrepared) return ASE_InvalidParameter;
+  stopStreamThreads();
+  if (m_active[kCapture]) releaseDirection(kCapture);
+  if (m_active[kRender]) releaseDirection(kRender);
+  m_state = kStateInitialized;
+  m_status.publishDisposed(identity());
+  for (fmt::HidCommand mode : fmt::kDsdModesOffOrder) sendHidCommand(mode, false);
+  m_active[kRender] = m_active[kCapture] = nullptr;
+  return err;
+}
+
+ASIOError CAsioSample::start() {
+  ASIOError err = getChannels(nullptr, nullptr);
+  if (err != ASE_OK) return err;
+  if (m_state != kStatePrepared) return ASE_OK;
+  if (onPumpThread()) return ASE_InvalidParameter;  // from a buffer switch: it would wait for itself
+  m_state = kStateRunning;
+  m_status.publishState(identity(), kStateRunning);
+  err = waitForPump(m_pumpEvents[fmt::kStartEvent]);
+  if (err != ASE_OK) {
+    m_state = kStatePrepared;
+    m_status.publishState(identity(), kStatePrepared);
+  }
+  return err;
+}
+
+ASIOError CAsioSample::stop() {
+  ASIOError err = getChannels(nullptr, nullptr);
+  if (onPumpThread()) return ASE_InvalidParameter;  // from a buffer switch: it would wait for itself
+  if (err == ASE_OK && m_state == kStateRunning) {
+    waitForPump(m_pumpEvents[fmt::kHaltEvent]);
+    m_state = kStatePrepared;
+    m_status.publishState(identity(), kStatePrepared);
+  }
+  if (m_hidLockReady) EnterCriticalSection(&m_hidLock);
+  if (InterlockedExchange(&m_dopReported, 0)) sendHidCommand(fmt::HidCommand::kDop, false);
+  if (m_hidLockReady) LeaveCriticalSection(&m_hidLock);
+  return err;
+}
+
+ASIOError CAsioSample::controlPanel() {
+  HWND panel = FindWindowA(nullptr, kPanelWindowTitle);
+  if (!panel) {
+    RegKey asio, key;
+    char folder[MAX_PATH + 1] = {};
+    DWORD type = 0, size = MAX_PATH;
+    if (asio.open(HKEY_CURRENT_USER, kAsioKeyPath, KEY_READ) == ERROR_SUCCESS &&
+        key.open(asio.get(), kDriverName, KEY_READ) == ERROR_SUCCESS &&
+        RegQueryValueExA(key.get(), kValueControlPanelFolder, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ) {
+      folder[size < sizeof folder ? size : MAX_PATH] = 0;
+      char program[2 * MAX_PATH];
+      int n = wsprintfA(program, "%s%s", folder, kPanelProgramName);
+      if (n > 0 && n < MAX_PATH) ShellExecuteA(nullptr, "open", program, nullptr, nullptr, SW_SHOWNORMAL);
+    }
+    panel = FindWindowA(nullptr, kPanelWindowTitle);
+  }
+  if (panel) m_status.requestShowPanel();
+  return ASE_OK;
+}
+
+ASIOError CAsioSample::future(int32_t selector, void* opt) {
+  return drv::futureSelector(selector, opt, m_features, m_future);
+}
+
+ASIOError CAsioSample::outputReady() {
+  if (m_state == kStateRunning) copyOutput();
+  return ASE_OK;
+}
 
 }  // namespace tess

@@ -1,10 +1,20 @@
-// The ASIO driver object that hosts obtain through the class factory.
+// The ASIO driver object that hosts obtain through the class factory: it binds to the
+// device, reports its channels and formats, opens its pins and runs the streaming engine.
 #pragma once
+
+#include <windows.h>
 
 #include "Asio.h"
 #include "CUnknown.h"
+#include "DriverRules.h"
+#include "HidReport.h"
+#include "RateRecord.h"
+#include "SampleCopy.h"
 #include "StatusBlock.h"
 #include "TessConstants.h"
+
+class CKsAudRenFilter;
+class CKsAudCapFilter;
 
 namespace tess {
 
@@ -52,25 +62,131 @@ class CAsioSample : public IASIO, public CUnknown {
   ASIOError outputReady() override;
 
  private:
-  Identity identity() const;
+  enum Direction { kRender = 0, kCapture = 1 };
 
+  // Host buffers of one pin slot, ready for the copy kernels (built by prepareDirection so
+  // the streaming path allocates nothing).
+  struct SlotChannels {
+    uint32_t count;
+    fmt::HostOutput outputs[2][kMaxRecordChannels];  // per half
+    fmt::HostInput inputs[2][kMaxRecordChannels];
+  };
+
+  // Host features the host accepted (probeHostFeatures).
+  struct HostFeatures {
+    bool timeInfo, timeCode, inputMonitor, inputGain, inputMeter, outputGain, outputMeter;
+  };
+
+  Identity identity() const;
+  bool ownsBlock() const { return m_status.ownedBy(identity()); }
+
+  // Device discovery and HID (DeviceBinding.cpp, HidCommands.cpp).
+  bool probeDevice(const char* path, const char* name, uint8_t& capabilityMask, bool& capturePresent);
+  void sendHidCommand(fmt::HidCommand command, bool on);
+
+  // Filters, records and pins (DriverSetup.cpp).
+  bool openFilters();
+  void deleteFilters();
+  void buildRateRecords(Direction dir);
+  RateRecord* recordFor(Direction dir, uint32_t rate);
+  ASIOError prepareDirection(Direction dir, const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize);
+  void releaseDirection(Direction dir);
+  bool openPinFormat(uint32_t channels, uint32_t width, uint32_t rate, CKsAudPin* pin);
+  ASIOError validateBufferInfos(const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize) const;
+
+  // Engine (StreamEngine.cpp).
+  bool createEngineObjects();
+  void closeEngineObjects();
+  ASIOError startStreamThreads();
+  void stopStreamThreads();
+  bool startMessageThread();
+  void stopMessageThread();
+  void probeHostFeatures();
+  static DWORD WINAPI pumpThreadProc(void* self);
+  static DWORD WINAPI watchdogThreadProc(void* self);
+  static DWORD WINAPI messageThreadProc(void* self);
+  void pumpLoop();
+  void watchdogLoop();
+  void messageLoop();
+  void setPinStates(KSSTATE state);
+  void stepPinsDown(uint32_t& pinState);
+  void fillSilence(uint32_t packet);
+  void submitPackets(uint32_t packet, bool write);
+  void periodStep(uint32_t half);
+  void deliverBufferSwitch(uint32_t half);
+  void copyOutput();
+  void copyInput(uint32_t packet, uint32_t half);
+  void armWatchdog();
+  void askHostForReset();
+  ASIOError waitForPump(HANDLE controlEvent);
+  // True on the pump thread (inside a host callback), where waiting for the pump would hang.
+  bool onPumpThread() const { return m_pumpThread && GetCurrentThreadId() == m_pumpThreadId; }
+
+  // Identity and device.
   CLSID m_identity;
   uint8_t m_capabilityMask;  // bit 1: 16-bit, bit 2: 24-bit, bit 3: 32-bit samples
   char m_devicePath[260];
   char m_deviceName[260];
-  uint32_t m_state;  // DriverState
+  volatile uint32_t m_state;  // DriverState
+  CKsAudRenFilter* m_pRenderFilter;
+  CKsAudCapFilter* m_pCaptureFilter;
   uint32_t m_capturePresent;
+
+  // Format and buffers.
   uint32_t m_widthInUse;
   uint32_t m_pcmRate;   // the rate the device streams at (the carrier rate for DSD)
   uint32_t m_asioRate;  // the rate the host set
   uint32_t m_configuredWidth;
   uint64_t m_preferredDuration;  // 100 ns units
   uint32_t m_bufferSize;         // frames
-  uint32_t m_ioFormat;           // 0 PCM, 1 DSD
-  HANDLE m_hStatusMapping;       // shared by the module, not owned
+  volatile LONG m_rateChanged;
+  uint32_t m_minDurationIndex;
+  uint32_t m_periodsInFlight;
+
+  // The format the buffers were created with: a rate set later (the host is then asked to
+  // reset) must not change how the running engine reads and writes its packets.
+  uint32_t m_streamWidth;
+  bool m_streamDsd;
+
+  RateRecord m_records[2][kRateCount];
+  RateRecord* m_selected[2];
+  RateRecord* m_active[2];
+  SlotChannels m_slotChannels[2][fmt::kPinSlots];
+
+  // Host callbacks (kept after disposeBuffers).
+  ASIOCallbacks m_callbacks;
+
+  // Engine.
+  HANDLE m_pumpEvents[4];  // stop, start, halt, watchdog (auto-reset)
+  HANDLE m_watchdogStop;
+  HANDLE m_watchdogTimer;
+  HANDLE m_pumpThread;
+  HANDLE m_watchdogThread;
+  DWORD m_pumpThreadId;
+  HANDLE m_messageEvents[4];  // 0 exit, 1 DoP report, 2 unused, 3 resync check
+  HANDLE m_messageThread;
+  HANDLE m_ackEvent;
+  volatile uint64_t m_reportedPosition;
+  volatile uint64_t m_reportedTime;
+  uint64_t m_samplePosition;  // frames
+  uint64_t m_systemTime;      // nanoseconds
+  uint64_t m_switchCount;
+  volatile LONG m_outputCopied;  // the output of the current period reached its packet
+  ASIOTime m_timeInfo;           // filled for bufferSwitchTimeInfo on the pump thread
+
+  drv::FeatureFlags m_features;
+  HostFeatures m_hostFeatures;
+  drv::FutureState m_future;
+
+  // Status block (the mapping is the module's).
+  HANDLE m_hStatusMapping;
   StatusBlockView m_status;
+
   uint16_t m_vendorId;
   uint16_t m_productId;
+  volatile LONG m_dopReported;
+  CRITICAL_SECTION m_hidLock;  // orders the DoP "on" and "off" reports
+  bool m_hidLockReady;
   bool m_timerPeriodBegun;  // timeBeginPeriod(1) taken at a successful bind
 };
 

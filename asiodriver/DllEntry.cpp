@@ -1,4 +1,4 @@
-// The exported entry points of the driver DLL.
+// The exported COM entry points of the driver (DllMain is in DllMain.cpp).
 #include <windows.h>
 #include <objbase.h>
 #include <olectl.h>
@@ -8,16 +8,6 @@
 #include "Registration.h"
 
 using namespace tess;
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    moduleAttach(instance);
-    DisableThreadLibraryCalls(instance);
-  } else if (reason == DLL_PROCESS_DETACH) {
-    moduleDetach(reserved != nullptr);
-  }
-  return TRUE;  // also without a heap: allocations then fail cleanly
-}
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   if (!out) return E_POINTER;

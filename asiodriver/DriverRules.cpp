@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DeviceTable.h"
+
 namespace tess::drv {
 
 int32_t framesOfDuration(uint32_t rate, uint64_t duration) {
@@ -21,7 +23,11 @@ BufferSizes bufferSizes(uint32_t pcmRate, uint32_t asioRate, uint64_t preferredD
   BufferSizes s;
   s.minSize = static_cast<int32_t>(pcmRate * kBufferDurationsMs[0] / 1000.0);
   s.maxSize = static_cast<int32_t>(pcmRate * kBufferDurationsMs[kBufferDurationCount - 1] / 1000.0);
+  // The preferred duration may be shorter than the shortest buffer (the default setting is
+  // 1 ms): a host must never see a preferred size outside min..max.
   s.preferred = framesOfDuration(pcmRate, preferredDuration);
+  if (s.preferred < s.minSize) s.preferred = s.minSize;
+  if (s.preferred > s.maxSize) s.preferred = s.maxSize;
   s.granularity = static_cast<int32_t>(pcmRate / 1000);
   return s;
 }
@@ -60,6 +66,15 @@ uint32_t rateFromAsio(double rate) {
   if (!(rate >= 1.0 && rate <= 4294967295.0)) return 0;  // also rejects NaN
   double whole = std::floor(rate);
   return whole == rate ? static_cast<uint32_t>(whole) : 0;
+}
+
+bool matchDevicePath(const char* path, uint16_t& vendorId, uint16_t& productId) {
+  UsbIdentity id = parseUsbIdentity(path, 259);
+  if (!id.hasVendor || !id.hasProduct || !id.hasInterface) return false;
+  if (!findSupportedDevice(id.vendorId, id.productId)) return false;
+  vendorId = id.vendorId;
+  productId = id.productId;
+  return true;
 }
 
 void channelName(char (&out)[32], const char* deviceName, bool isInput, int32_t channel) {

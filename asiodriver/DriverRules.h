@@ -26,7 +26,8 @@ struct BufferSizes {
 // Frames of `duration` (100 ns units) at `rate` Hz, truncated.
 int32_t framesOfDuration(uint32_t rate, uint64_t duration);
 
-// getBufferSize: from the PCM rate, or the fixed values of a native DSD rate (in DSD samples).
+// getBufferSize: from the PCM rate (the preferred size kept within min..max), or the fixed
+// values of a native DSD rate (in DSD samples).
 BufferSizes bufferSizes(uint32_t pcmRate, uint32_t asioRate, uint64_t preferredDuration);
 
 // The widest width the capability mask (bit 1: 16, bit 2: 24, bit 3: 32) allows.
@@ -48,6 +49,10 @@ uint32_t supportedRatesMask(const RateValidity& v);
 // The integral rate in Hz a host asked for, or 0 when it is not one (negative, fractional,
 // out of range, not a number).
 uint32_t rateFromAsio(double rate);
+
+// A kernel-streaming device path of a supported device: "VID_" and "PID_" with four hex
+// digits each and "MI_" must appear (any case); vendor and product must be in the table.
+bool matchDevicePath(const char* path, uint16_t& vendorId, uint16_t& productId);
 
 // getChannelInfo's name: "<device>_<I|O>_<L|R>", cut to the 32-byte field.
 void channelName(char (&out)[32], const char* deviceName, bool isInput, int32_t channel);

@@ -11,6 +11,7 @@ HINSTANCE g_instance = nullptr;
 HANDLE g_heap = nullptr;
 volatile LONG g_objects = 0;
 volatile LONG g_locks = 0;
+volatile LONG g_allocations = 0;
 
 SRWLOCK g_blockLock = SRWLOCK_INIT;
 CStatusBlockMapping* g_block = nullptr;  // constructed in place below, destroyed at unload
@@ -36,11 +37,17 @@ void moduleDetach(bool processTerminating) {
 
 HINSTANCE moduleInstance() { return g_instance; }
 
-void* moduleAlloc(size_t size) { return g_heap ? HeapAlloc(g_heap, HEAP_ZERO_MEMORY, size ? size : 1) : nullptr; }
+void* moduleAlloc(size_t size) {
+  void* p = g_heap ? HeapAlloc(g_heap, HEAP_ZERO_MEMORY, size ? size : 1) : nullptr;
+  if (p) InterlockedIncrement(&g_allocations);
+  return p;
+}
 
 void moduleFree(void* p) {
-  if (p && g_heap) HeapFree(g_heap, 0, p);
+  if (p && g_heap && HeapFree(g_heap, 0, p)) InterlockedDecrement(&g_allocations);
 }
+
+long moduleLiveAllocations() { return g_allocations; }
 
 void moduleObjectCreated() { InterlockedIncrement(&g_objects); }
 void moduleObjectDestroyed() { InterlockedDecrement(&g_objects); }

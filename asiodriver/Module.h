@@ -17,6 +17,8 @@ HINSTANCE moduleInstance();
 // Zero-filled allocation from the module heap; null when the heap is missing or full.
 void* moduleAlloc(size_t size);
 void moduleFree(void* p);
+// Allocations from the module heap not yet freed (for leak checks).
+long moduleLiveAllocations();
 
 void moduleObjectCreated();
 void moduleObjectDestroyed();

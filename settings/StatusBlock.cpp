@@ -149,6 +149,14 @@ bool StatusBlockView::publishDopDetected(const Identity& id, bool dsd128) {
   return true;
 }
 
+bool StatusBlockView::publishDopFlags(const Identity& id, uint32_t dsd, uint32_t dsd128) {
+  if (!ownedBy(id)) return false;
+  put(m_p->dsd, dsd);
+  put(m_p->dsd128, dsd128);
+  markChanged();
+  return true;
+}
+
 bool StatusBlockView::takeResetRequest(const Identity& id) {
   if (!ownedBy(id) || get(m_p->resetRequest) == 0) return false;
   put(m_p->resetRequest, 0);

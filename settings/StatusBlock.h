@@ -118,6 +118,8 @@ class StatusBlockView {
   bool publishBuffers(const Identity& id, const BuffersPublication& p);
   bool publishDisposed(const Identity& id);  // state INITIALIZED, DSD/DSD128/native cleared
   bool publishDopDetected(const Identity& id, bool dsd128);
+  // Output copy's DoP verdict: both DSD words as given.
+  bool publishDopFlags(const Identity& id, uint32_t dsd, uint32_t dsd128);
   // Owner's pump thread: takes the reset request (clears it, no changed flag).
   bool takeResetRequest(const Identity& id);
 

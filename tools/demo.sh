@@ -1,6 +1,7 @@
 #!/bin/sh
 # The demo, in its own Wine prefix: register the driver, look at it the way an ASIO
-# host does, try to create it, show the status block, unregister.
+# host does, stream through it against the virtual DAC, show the status block,
+# unregister.
 set -e
 win64=$(cd "$1" && pwd)
 tools=$(cd "$(dirname "$0")" && pwd)
@@ -15,14 +16,39 @@ done
 trap '"$tools/wine/stop.sh" "$prefix"' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 windll=$(winepath -w "$dll")
+wav="$win64/demo-played.wav"
+rm -f "$wav"
 
 printf "== regsvr32 /s %s\n" "$windll"
 wine regsvr32 /s "$windll"
 echo "registered"
 echo
-echo "== as a host finds it, then a creation attempt"
+echo "== as a host finds it, without any device: the creation fails cleanly"
 wine "$probe" --create | tr -d '\r'
+echo
+echo "== with the virtual DAC (TESSALINE_VIRTUAL_DEVICE=1, looping its output back)"
+status=0
+TESSALINE_VIRTUAL_DEVICE=1 TESSALINE_VIRTUAL_DEVICE_LOOPBACK=1 \
+TESSALINE_VIRTUAL_DEVICE_WAV="$(winepath -w "$wav")" \
+  wine "$probe" --stream 3 > "$win64/demo-stream.txt" || status=$?
+tr -d '\r' < "$win64/demo-stream.txt"
+if [ -f "$wav" ]; then
+  echo "  the DAC wrote what it played to $wav ($(stat -c %s "$wav") bytes)"
+fi
+host="$win64/asiohost/asiohost.exe"
+if [ -f "$host" ]; then
+  echo
+  echo "== asiohost conformance run against the driver and the virtual DAC (44100 Hz)"
+  TESSALINE_VIRTUAL_DEVICE=1 TESSALINE_VIRTUAL_DEVICE_LOOPBACK=1 wine "$host" check -r 44100 \
+    > "$win64/demo-check.txt" || status=$?
+  tr -d '\r' < "$win64/demo-check.txt"
+  echo
+  echo "== asiohost: native DSD64 for 2 s"
+  TESSALINE_VIRTUAL_DEVICE=1 wine "$host" play -r 2822400 -t 2 | tr -d '\r'
+fi
 echo
 echo "== regsvr32 /u /s"
 wine regsvr32 /u /s "$windll"
 wine "$probe" | tr -d '\r'
+[ "$status" -eq 0 ] && echo "demo: every check held" || echo "demo: a check failed"
+exit "$status"

@@ -5,7 +5,9 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "HostDemo.h"
 #include "RegKey.h"
 #include "Settings.h"
 #include "TessConstants.h"
@@ -35,6 +37,18 @@ void tryCreate(const CLSID& clsid) {
   std::printf("    CoCreateInstance: 0x%08lX%s\n", static_cast<unsigned long>(hr),
               hr == E_FAIL ? " (E_FAIL: no supported device found)" : SUCCEEDED(hr) ? " (created)" : "");
   if (driver) driver->Release();
+}
+
+// Our driver's registered class identifier.
+bool registeredClsid(CLSID& clsid) {
+  RegKey asio, key;
+  if (asio.open(HKEY_LOCAL_MACHINE, kAsioKeyPath, KEY_READ) != ERROR_SUCCESS ||
+      key.open(asio.get(), kDriverName, KEY_READ) != ERROR_SUCCESS)
+    return false;
+  wchar_t text[64] = {};
+  DWORD type = 0, size = sizeof text - sizeof(wchar_t);
+  return RegQueryValueExW(key.get(), L"CLSID", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
+         type == REG_SZ && SUCCEEDED(CLSIDFromString(text, &clsid));
 }
 
 void listDrivers(bool create) {
@@ -125,15 +139,33 @@ void dumpStatusBlock() {
 
 }  // namespace
 
+// asioprobe              list the ASIO drivers
+// asioprobe --create     list, create each, print the status block
+// asioprobe --stream N   stream N seconds through our driver as a host, then print the block
 int main(int argc, char** argv) {
   bool create = argc > 1 && lstrcmpA(argv[1], "--create") == 0;
+  bool stream = argc > 2 && lstrcmpA(argv[1], "--stream") == 0;
   HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(hr)) {
     std::printf("CoInitializeEx failed: 0x%08lX\n", static_cast<unsigned long>(hr));
     return 1;
   }
-  listDrivers(create);
-  if (create) dumpStatusBlock();
+  int rc = 0;
+  if (stream) {
+    CLSID clsid;
+    int seconds = atoi(argv[2]);
+    if (!registeredClsid(clsid)) {
+      std::printf("\"%s\" is not registered\n", kDriverName);
+      rc = 1;
+    } else {
+      std::printf("streaming %d s through \"%s\":\n", seconds, kDriverName);
+      rc = runHostDemo(clsid, seconds < 1 ? 1 : seconds > 20 ? 20 : seconds);
+      dumpStatusBlock();
+    }
+  } else {
+    listDrivers(create);
+    if (create) dumpStatusBlock();
+  }
   CoUninitialize();
-  return 0;
+  return rc;
 }

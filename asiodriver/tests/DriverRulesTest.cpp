@@ -28,6 +28,8 @@ TEST(DriverRules, BufferSizesFollowTheRate) {
     EXPECT_EQ(s.granularity, c.expected.granularity) << c.rate;
   }
   EXPECT_EQ(bufferSizes(44100, 44100, 50000).preferred, 220);  // 5 ms
+  EXPECT_EQ(bufferSizes(48000, 48000, 10000).preferred, 96);    // 1 ms: no shorter than min
+  EXPECT_EQ(bufferSizes(48000, 48000, 10000000).preferred, 28800);  // 1 s: no longer than max
 }
 
 TEST(DriverRules, DsdRatesHaveFixedBufferSizes) {
@@ -132,4 +134,33 @@ TEST(DriverRules, IoFormatSelectors) {
   EXPECT_EQ(state.ioFormat, kASIODSDFormat);
   EXPECT_EQ(futureSelector(kAsioSetIoFormat, nullptr, kOfferedFeatures, state), ASE_InvalidParameter);
   EXPECT_EQ(futureSelector(kAsioGetIoFormat, nullptr, kOfferedFeatures, state), ASE_InvalidParameter);
+}
+
+TEST(DriverRules, DevicePaths) {
+  struct Case {
+    const char* path;
+    bool match;
+    uint16_t pid;
+  } cases[] = {
+      {"\\\\?\\usb#vid_1209&pid_0007&mi_01#7&1&0#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\global", true, 7},
+      {"\\\\?\\USB#VID_1209&PID_0008&MI_01#x", true, 8},
+      {"\\\\?\\USB#VID_1209&PID_0007#x", false, 0},     // no interface marker
+      {"\\\\?\\USB#VID_1209&PID_0009&MI_01#x", false, 0},  // another product
+      {"\\\\?\\USB#VID_046D&PID_0007&MI_01#x", false, 0},  // another vendor
+      {"\\\\?\\USB#VID_12&PID_0007&MI_01", false, 0},      // too few digits
+      {"", false, 0},
+      {nullptr, false, 0},
+  };
+  for (const Case& c : cases) {
+    uint16_t vid = 0, pid = 0;
+    EXPECT_EQ(matchDevicePath(c.path, vid, pid), c.match) << (c.path ? c.path : "null");
+    if (c.match) {
+      EXPECT_EQ(vid, 0x1209);
+      EXPECT_EQ(pid, c.pid);
+    }
+  }
+  std::string longPath(300, 'A');
+  longPath += "VID_1209&PID_0007&MI_01";  // beyond the 259 characters looked at
+  uint16_t vid = 0, pid = 0;
+  EXPECT_FALSE(matchDevicePath(longPath.c_str(), vid, pid));
 }

@@ -1,0 +1,338 @@
+// Streaming through the driver into the virtual DAC, as a host does it: buffer switches
+// and positions, bit-exact output and loopback input, native DSD and DoP with their HID
+// reports and block flags, stalls and removal, and repeated cycles without leaks.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "DriverFixture.h"
+#include "Module.h"
+#include "SampleFormat.h"
+
+using namespace tess;
+using host::DriverRef;
+using host::Harness;
+
+namespace {
+
+constexpr size_t kState = offsetof(StatusBlockLayout, state);
+
+struct Stream {
+  uint32_t rate;     // ASIO rate
+  uint32_t bits;     // width chosen in the block
+  int32_t buffer;    // frames (DSD samples at a DSD rate)
+};
+
+uint32_t hostSampleBytes(const Stream& s) { return isDsdRate(s.rate) ? 1 : s.bits / 8; }
+uint32_t hostHalfBytes(const Stream& s) {
+  return isDsdRate(s.rate) ? uint32_t(s.buffer) / 8 : uint32_t(s.buffer) * s.bits / 8;
+}
+
+// Byte k of output channel c's stream as the harness writes it.
+uint8_t patternByte(uint32_t sampleBytes, uint32_t c, uint64_t k) {
+  uint64_t v = (k / sampleBytes) * 2 + c + 1;
+  return static_cast<uint8_t>(v >> (8 * (k % sampleBytes)));
+}
+
+// Checks what the DAC played: `prefixFrames` frames of silence, then each channel's
+// stream in containers of `container` bytes, for at least `minFrames` frames.
+void expectPlayed(const std::vector<uint8_t>& played, uint32_t container, uint32_t sampleBytes, uint8_t silence,
+                  size_t prefixFrames, size_t minFrames) {
+  const size_t frameBytes = 2 * container;
+  size_t frames = played.size() / frameBytes;
+  ASSERT_GE(frames, prefixFrames + minFrames);
+  for (size_t i = 0; i < prefixFrames * frameBytes; ++i) ASSERT_EQ(played[i], silence) << "priming byte " << i;
+  for (size_t f = prefixFrames; f < frames; ++f) {
+    for (uint32_t c = 0; c < 2; ++c) {
+      for (uint32_t b = 0; b < container; ++b) {
+        uint64_t k = uint64_t(f - prefixFrames) * container + b;
+        ASSERT_EQ(played[f * frameBytes + c * container + b], patternByte(sampleBytes, c, k))
+            << "frame " << f << " channel " << c << " byte " << b;
+      }
+    }
+  }
+}
+
+class StreamTest : public DriverTest {
+ protected:
+  // init, rate, createBuffers (2 out, inputs as asked), start.
+  void open(DriverRef& d, Harness& h, const Stream& s, int32_t inputs = 2) {
+    choose(100, s.bits);
+    ASSERT_EQ(d.created, S_OK);
+    ASSERT_EQ(d->init(nullptr), ASIOTrue);
+    ASSERT_EQ(d->setSampleRate(s.rate), ASE_OK);
+    h.sampleBytes = hostSampleBytes(s);
+    h.makeInfos(2, inputs);
+    ASSERT_EQ(h.create(d.driver, s.buffer, hostHalfBytes(s)), ASE_OK);
+  }
+};
+
+}  // namespace
+
+TEST_F(StreamTest, SwitchesAlternateHalvesAndAdvanceByOneBuffer) {
+  DriverRef d(host::freshClsid());
+  Harness h;
+  open(d, h, {48000, 32, 480});
+  vdac::clearPlayed();
+  ASSERT_EQ(d->start(), ASE_OK);
+  EXPECT_EQ(block().field(kState), uint32_t(kStateRunning));
+  ASSERT_TRUE(h.waitForSwitches(20, 5000));
+  ASSERT_EQ(d->stop(), ASE_OK);
+  EXPECT_EQ(block().field(kState), uint32_t(kStatePrepared));
+  uint32_t n = h.switchCount.load();
+  for (uint32_t i = 0; i < n; ++i) {
+    EXPECT_EQ(h.switches[i].half, int32_t(i & 1)) << i;
+    EXPECT_EQ(h.switches[i].position, uint64_t(i) * 480) << i;
+    // Time info accepted; the first switch also tells of the rate set after init.
+    EXPECT_EQ(h.switches[i].flags, i == 0 ? 0x17u : 7u) << i;
+    if (i > 0) {
+      EXPECT_GE(h.switches[i].systemTime, h.switches[i - 1].systemTime);
+    }
+  }
+  EXPECT_GT(h.switches[n - 1].systemTime, h.switches[0].systemTime);
+
+  // stop then start primes again and restarts at position 0.
+  h.switchCount = 0;
+  ASSERT_EQ(d->start(), ASE_OK);
+  ASSERT_TRUE(h.waitForSwitches(3, 5000));
+  EXPECT_EQ(h.switches[0].position, 0u);
+  EXPECT_EQ(h.switches[0].half, 0);
+  ASSERT_EQ(d->stop(), ASE_OK);
+  ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+  EXPECT_EQ(block().field(kState), uint32_t(kStateInitialized));
+}
+
+TEST_F(StreamTest, OutputReachesTheDeviceBitExact) {
+  const Stream streams[] = {{44100, 16, 441}, {192000, 24, 960}, {384000, 32, 1536}, {96000, 24, 480}};
+  for (const Stream& s : streams) {
+    SCOPED_TRACE(s.rate);
+    DriverRef d(host::freshClsid());
+    Harness h;
+    open(d, h, s);
+    vdac::clearPlayed();
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(12, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), s.bits / 8, s.bits / 8, 0, 2 * size_t(s.buffer),
+                 8 * size_t(s.buffer));
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+  }
+}
+
+TEST_F(StreamTest, OutputPlaysWithoutTimeInfoOrOutputReady) {
+  for (bool outputReady : {false, true}) {
+    SCOPED_TRACE(outputReady);
+    DriverRef d(host::freshClsid());
+    Harness h;
+    h.acceptTimeInfo = false;
+    h.callOutputReady = outputReady;
+    open(d, h, {48000, 24, 480});
+    vdac::clearPlayed();
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(10, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    EXPECT_EQ(h.switches[1].flags, 0u);  // plain bufferSwitch
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 3, 3, 0, 960, 6 * 480);
+  }
+}
+
+class LoopbackTest : public StreamTest {
+  vdac::DacConfig dacConfig() override {
+    vdac::DacConfig c;
+    c.loopback = true;
+    return c;
+  }
+};
+
+TEST_F(LoopbackTest, CapturedAudioReachesTheHostBitExact) {
+  const Stream streams[] = {{44100, 16, 441}, {192000, 32, 960}};
+  for (const Stream& s : streams) {
+    SCOPED_TRACE(s.rate);
+    DriverRef d(host::freshClsid());
+    Harness h;
+    open(d, h, s);
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(16, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    // Input channel 0: silence first (the primed packets and the first switches), then
+    // what output channel 0 played, from its first sample on.
+    const uint32_t sb = s.bits / 8;
+    size_t logged = h.inputLogBytes.load();
+    size_t start = 0;
+    while (start < logged && h.inputLog[start] == 0) ++start;
+    start -= start % sb;
+    ASSERT_LT(start + 4 * size_t(s.buffer) * sb, logged) << "no captured audio";
+    EXPECT_EQ(start % (size_t(s.buffer) * sb), 0u);  // it begins with a switch
+    for (size_t k = 0; start + k < logged; ++k)
+      ASSERT_EQ(h.inputLog[start + k], patternByte(sb, 0, k)) << "input byte " << k;
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+  }
+}
+
+TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
+  struct Case {
+    uint32_t rate;
+    uint8_t modeId;
+    uint32_t flags[4];  // DSD, DSD128, DSD256, native
+  } cases[] = {{kDsd64, 0xF5, {1, 0, 0, 1}}, {kDsd128, 0xF6, {1, 1, 0, 1}}, {kDsd256, 0xF7, {1, 0, 1, 1}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const int32_t buffer = int32_t(fmt::pinRate(c.rate) / 100) * 32;  // 10 ms
+    DriverRef d(host::freshClsid());
+    Harness h;
+    vdac::clearHidReports();
+    open(d, h, {c.rate, 32, buffer});
+    auto reports = vdac::hidReports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_GE(reports[0].size(), 5u);
+    EXPECT_EQ(reports[0][1], c.modeId);
+    EXPECT_EQ(reports[0][2], 0x21);
+    EXPECT_EQ(reports[0][4], 0x2E);
+    StatusBlockView b = block();
+    EXPECT_EQ(b.field(offsetof(StatusBlockLayout, buffer)), uint32_t(buffer / 32));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(b.field(320 + 4 * size_t(i)), c.flags[i]) << i;
+    EXPECT_EQ(vdac::pinStats(vdac::kRenderPinId).format.bitsPerSample, 32u);
+    EXPECT_EQ(vdac::pinStats(vdac::kRenderPinId).format.sampleRate, fmt::pinRate(c.rate));
+
+    vdac::clearPlayed();
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(8, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 4, 1, fmt::kDsdSilence, 2 * size_t(buffer / 32),
+                 4 * size_t(buffer / 32));
+
+    vdac::clearHidReports();
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+    reports = vdac::hidReports();
+    ASSERT_EQ(reports.size(), 3u);
+    const uint8_t offOrder[3] = {0xF5, 0xF6, 0xF7};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(reports[size_t(i)][1], offOrder[i]);
+      EXPECT_EQ(reports[size_t(i)][4], 0x08);
+    }
+    EXPECT_EQ(b.field(320), 0u);
+    EXPECT_EQ(b.field(332), 0u);
+  }
+}
+
+TEST_F(StreamTest, DopInTheOutputIsReportedOnceAndShown) {
+  struct Case {
+    uint32_t rate, bits;
+    uint32_t dsd128;
+  } cases[] = {{176400, 24, 0}, {352800, 32, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    DriverRef d(host::freshClsid());
+    Harness h;
+    h.writePattern = false;
+    open(d, h, {c.rate, c.bits, int32_t(c.rate / 100)});
+    // Alternating DoP markers in the most significant byte of every sample, both halves.
+    const uint32_t sb = c.bits / 8;
+    for (int32_t ch = 0; ch < 2; ++ch)
+      for (int half = 0; half < 2; ++half) {
+        auto* p = static_cast<uint8_t*>(h.infos[size_t(ch)].buffers[half]);
+        for (uint32_t i = 0; i < h.halfBytes / sb; ++i) p[i * sb + sb - 1] = (i & 1) ? 0xFA : 0x05;
+      }
+    vdac::clearHidReports();
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(10, 5000));
+    Sleep(100);  // the report goes out from the message thread
+    auto reports = vdac::hidReports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0][1], 0xF8);
+    EXPECT_EQ(reports[0][4], 0x01);
+    EXPECT_EQ(block().field(320), 1u);
+    EXPECT_EQ(block().field(324), c.dsd128);
+    ASSERT_EQ(d->stop(), ASE_OK);
+    reports = vdac::hidReports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1][1], 0xF8);
+    EXPECT_EQ(reports[1][4], 0x00);
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+  }
+}
+
+TEST_F(StreamTest, ARateChangeIsFlaggedInTheNextSwitch) {
+  DriverRef d(host::freshClsid());
+  Harness h;
+  open(d, h, {48000, 32, 480});
+  ASSERT_EQ(d->start(), ASE_OK);
+  ASSERT_TRUE(h.waitForSwitches(3, 5000));
+  ASSERT_EQ(d->setSampleRate(44100), ASE_OK);
+  EXPECT_EQ(h.resetRequests.load(), 1u);  // the host is asked to reset
+  EXPECT_EQ(h.rateChanges.load(), 1u);
+  uint32_t from = h.switchCount.load();
+  ASSERT_TRUE(h.waitForSwitches(from + 4, 5000));
+  ASSERT_EQ(d->stop(), ASE_OK);
+  int flagged = 0;
+  for (uint32_t i = from; i < h.switchCount.load(); ++i) flagged += h.switches[i].flags == 0x17;
+  EXPECT_EQ(flagged, 1);
+}
+
+TEST_F(StreamTest, StopFromInsideASwitchIsRefusedWithoutHanging) {
+  DriverRef d(host::freshClsid());
+  Harness h;
+  h.stopInSwitch = true;
+  open(d, h, {48000, 32, 480});
+  ASSERT_EQ(d->start(), ASE_OK);
+  ASSERT_TRUE(h.waitForSwitches(6, 5000));  // switches go on
+  EXPECT_EQ(h.stopInSwitchResult.load(), ASE_InvalidParameter);
+  ASSERT_EQ(d->stop(), ASE_OK);
+  ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+}
+
+TEST_F(StreamTest, AStallAsksTheHostForOneReset) {
+  DriverRef d(host::freshClsid());
+  Harness h;
+  open(d, h, {48000, 24, 480});
+  ASSERT_EQ(d->start(), ASE_OK);
+  ASSERT_TRUE(h.waitForSwitches(5, 5000));
+  vdac::setStalled(true);
+  DWORD t0 = GetTickCount();
+  while (h.resetRequests.load() == 0 && GetTickCount() - t0 < 5000) Sleep(20);
+  EXPECT_EQ(h.resetRequests.load(), 1u);
+  DWORD waited = GetTickCount() - t0;
+  EXPECT_GE(waited, 1500u);
+  Sleep(2500);
+  EXPECT_EQ(h.resetRequests.load(), 1u);  // once per createBuffers
+  vdac::setStalled(false);
+  ASSERT_EQ(d->stop(), ASE_OK);
+  ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+}
+
+TEST_F(StreamTest, RemovalMidStreamStillLetsTheHostStopAndRelease) {
+  {
+    DriverRef d(host::freshClsid());
+    Harness h;
+    open(d, h, {48000, 32, 480});
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(5, 5000));
+    vdac::setRemoved(true);
+    Sleep(100);
+    d->stop();
+    d->disposeBuffers();
+  }
+  EXPECT_TRUE(block().free());
+  vdac::setRemoved(false);
+}
+
+TEST_F(StreamTest, RepeatedCyclesLeakNoHandlesOrMemory) {
+  auto cycle = [&] {
+    DriverRef d(host::freshClsid());
+    Harness h;
+    open(d, h, {48000, 24, 480});
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(4, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+  };
+  cycle();  // warm-up: the module's block, the seam's own first-use handles
+  DWORD before = 0, after = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  const long allocations = moduleLiveAllocations();
+  for (int i = 0; i < 10; ++i) cycle();
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(moduleLiveAllocations(), allocations);  // objects, host buffers, packets
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);  // no driver object left alive
+}

@@ -1,0 +1,140 @@
+#include "HostHarness.h"
+
+#include <objbase.h>
+
+#include <cstring>
+
+#include "Module.h"
+
+namespace host {
+
+Harness* g_host = nullptr;
+
+CLSID freshClsid() {
+  CLSID id{};
+  CoCreateGuid(&id);
+  return id;
+}
+
+DriverRef::DriverRef(const CLSID& clsid) {
+  // The driver's module state, as DllMain would set it up.
+  static const bool attached = (tess::moduleAttach(GetModuleHandleA(nullptr)), true);
+  (void)attached;
+  IClassFactory* factory = nullptr;
+  if (DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)) != S_OK) return;
+  created = factory->CreateInstance(nullptr, clsid, reinterpret_cast<void**>(&driver));
+  factory->Release();
+}
+
+DriverRef::~DriverRef() {
+  if (driver) driver->Release();
+}
+
+namespace {
+
+void cdeclBufferSwitch(int32_t half, ASIOBool) {
+  if (g_host) g_host->onSwitch(half, nullptr);
+}
+ASIOTime* cdeclBufferSwitchTimeInfo(ASIOTime* params, int32_t half, ASIOBool) {
+  if (g_host) g_host->onSwitch(half, params);
+  return params;
+}
+void cdeclRateChanged(ASIOSampleRate) {
+  if (g_host) g_host->rateChanges++;
+}
+int32_t cdeclMessage(int32_t selector, int32_t, void*, double*) {
+  if (!g_host) return 0;
+  switch (selector) {
+    case kAsioEngineVersion: return 2;
+    case kAsioSupportsTimeInfo: return g_host->acceptTimeInfo ? 1 : 0;
+    case kAsioResetRequest: g_host->resetRequests++; return 1;
+    case kAsioResyncRequest: g_host->resyncRequests++; return 1;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+Harness::Harness() {
+  g_host = this;
+  callbacks.bufferSwitch = cdeclBufferSwitch;
+  callbacks.sampleRateDidChange = cdeclRateChanged;
+  callbacks.asioMessage = cdeclMessage;
+  callbacks.bufferSwitchTimeInfo = cdeclBufferSwitchTimeInfo;
+}
+
+Harness::~Harness() { g_host = nullptr; }
+
+void Harness::makeInfos(int32_t numOutputs, int32_t numInputs) {
+  outputs = numOutputs;
+  inputs = numInputs;
+  infos.clear();
+  for (int32_t c = 0; c < numOutputs; ++c) infos.push_back(ASIOBufferInfo{ASIOFalse, c, {nullptr, nullptr}});
+  for (int32_t c = 0; c < numInputs; ++c) infos.push_back(ASIOBufferInfo{ASIOTrue, c, {nullptr, nullptr}});
+}
+
+ASIOError Harness::create(IASIO* d, int32_t size, uint32_t hostHalfBytes) {
+  driver = d;
+  bufferSize = size;
+  halfBytes = hostHalfBytes;
+  // Room for a few thousand switches of logs, allocated before streaming starts.
+  inputLog.assign(size_t{hostHalfBytes} * 512, 0);
+  outputLog.assign(static_cast<size_t>(outputs), std::vector<uint8_t>(size_t{hostHalfBytes} * 512, 0));
+  return d->createBuffers(infos.data(), static_cast<int32_t>(infos.size()), size, &callbacks);
+}
+
+bool Harness::waitForSwitches(uint32_t count, DWORD timeoutMs) const {
+  DWORD start = GetTickCount();
+  while (switchCount.load() < count) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+void Harness::onSwitch(int32_t half, const ASIOTime* time) {
+  uint32_t n = switchCount.load();
+  if (n < kMaxSwitches) {
+    Switch& s = switches[n];
+    s.half = half;
+    s.flags = time ? time->timeInfo.flags : 0;
+    ASIOSamples pos{}, stamp{};
+    if (time) {
+      pos = time->timeInfo.samplePosition;
+      stamp = time->timeInfo.systemTime;
+    } else {
+      driver->getSamplePosition(&pos, &stamp);
+    }
+    s.position = asioToU64(pos);
+    s.systemTime = asioToU64(stamp);
+  }
+  // Inputs: channel 0 into the log.
+  size_t logged = inputLogBytes.load();
+  if (inputs > 0 && logged + halfBytes <= inputLog.size()) {
+    const ASIOBufferInfo& in = infos[static_cast<size_t>(outputs)];
+    std::memcpy(inputLog.data() + logged, in.buffers[half], halfBytes);
+    inputLogBytes.store(logged + halfBytes);
+  }
+  // Outputs: a running counter per channel, little-endian, sampleBytes wide.
+  size_t written = outputLogBytes.load();
+  if (writePattern) {
+    uint64_t frame0 = framesWritten.load();
+    uint32_t samples = halfBytes / sampleBytes;
+    for (int32_t c = 0; c < outputs; ++c) {
+      auto* dst = static_cast<uint8_t*>(infos[static_cast<size_t>(c)].buffers[half]);
+      for (uint32_t i = 0; i < samples; ++i) {
+        uint64_t v = (frame0 + i) * 2 + static_cast<uint64_t>(c) + 1;
+        for (uint32_t b = 0; b < sampleBytes; ++b) dst[i * sampleBytes + b] = static_cast<uint8_t>(v >> (8 * b));
+      }
+      if (written + halfBytes <= outputLog[static_cast<size_t>(c)].size())
+        std::memcpy(outputLog[static_cast<size_t>(c)].data() + written, dst, halfBytes);
+    }
+    framesWritten.store(frame0 + samples);
+    if (outputs > 0 && written + halfBytes <= outputLog.front().size()) outputLogBytes.store(written + halfBytes);
+  }
+  if (callOutputReady) driver->outputReady();
+  if (stopInSwitch && n == 2) stopInSwitchResult = driver->stop();
+  switchCount.store(n + 1);
+}
+
+}  // namespace host
