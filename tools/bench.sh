@@ -2,7 +2,13 @@
 # Runs every benchmark program of the native release build and prints its figures.
 set -e
 bench=$1
+win64=${2:-}
 for b in $(find "$bench" -name '*_bench' -type f -perm -u+x | sort); do
   echo "== $(basename "$b")"
   "$b" --benchmark_min_time=0.2
 done
+# The driver's own figures, when the Windows build has it.
+hostbench="$(dirname "$0")/../asiohost/scripts/bench-host.sh"
+if [ -n "$win64" ] && [ -f "$win64/asiodriver/TessalineUsbAudioDevice2ASIO.dll" ] && [ -f "$hostbench" ]; then
+  sh "$hostbench" "$win64"
+fi

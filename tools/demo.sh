@@ -35,16 +35,11 @@ tr -d '\r' < "$win64/demo-stream.txt"
 if [ -f "$wav" ]; then
   echo "  the DAC wrote what it played to $wav ($(stat -c %s "$wav") bytes)"
 fi
-host="$win64/asiohost/asiohost.exe"
-if [ -f "$host" ]; then
+# The host program's part: conformance, PCM, DSD64, DoP and loopback latency runs.
+hostdemo="$tools/../asiohost/scripts/demo-host.sh"
+if [ -f "$win64/asiohost/asiohost.exe" ] && [ -f "$hostdemo" ]; then
   echo
-  echo "== asiohost conformance run against the driver and the virtual DAC (44100 Hz)"
-  TESSALINE_VIRTUAL_DEVICE=1 TESSALINE_VIRTUAL_DEVICE_LOOPBACK=1 wine "$host" check -r 44100 \
-    > "$win64/demo-check.txt" || status=$?
-  tr -d '\r' < "$win64/demo-check.txt"
-  echo
-  echo "== asiohost: native DSD64 for 2 s"
-  TESSALINE_VIRTUAL_DEVICE=1 wine "$host" play -r 2822400 -t 2 | tr -d '\r'
+  sh "$hostdemo" "$win64" "Tessaline USB 2" || status=$?
 fi
 echo
 echo "== regsvr32 /u /s"
