@@ -262,3 +262,42 @@ TEST_F(NoDeviceDriverTest, CreationFailsAndLeavesTheBlockFree) {
   EXPECT_TRUE(block().free());
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
+
+TEST_F(DriverTest, ControlPanelRaisesTheShowFlagWhenThePanelRuns) {
+  DriverRef d(host::freshClsid());
+  ASSERT_EQ(d.created, S_OK);
+  block().takeShowPanel();
+  ASSERT_EQ(d->controlPanel(), ASE_OK);
+  EXPECT_FALSE(block().takeShowPanel());  // no panel window, no "ASIOCPL"
+  HWND panel = CreateWindowExA(0, "STATIC", kPanelWindowTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(panel, nullptr);
+  block().takeChanged();
+  EXPECT_EQ(d->controlPanel(), ASE_OK);
+  EXPECT_TRUE(block().takeShowPanel());
+  EXPECT_TRUE(block().takeChanged());
+  DestroyWindow(panel);
+}
+
+class NoHidDriverTest : public DriverTest {
+  tess::vdac::DacConfig dacConfig() override {
+    tess::vdac::DacConfig c;
+    c.hid = false;
+    return c;
+  }
+};
+
+TEST_F(NoHidDriverTest, DsdModeCommandsAreDroppedSilently) {
+  choose(100, 32);
+  DriverRef d(host::freshClsid());
+  ASSERT_EQ(d.created, S_OK);
+  ASSERT_EQ(d->init(nullptr), ASIOTrue);
+  ASSERT_EQ(d->setSampleRate(kDsd64), ASE_OK);
+  host::Harness h;
+  h.makeInfos(2, 0);
+  ASSERT_EQ(h.create(d.driver, 28224, 28224 / 8), ASE_OK);
+  EXPECT_TRUE(tess::vdac::hidReports().empty());
+  ASSERT_EQ(d->start(), ASE_OK);
+  EXPECT_TRUE(h.waitForSwitches(3, 5000));
+  EXPECT_EQ(d->stop(), ASE_OK);
+  EXPECT_EQ(d->disposeBuffers(), ASE_OK);
+}

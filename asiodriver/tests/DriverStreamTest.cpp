@@ -215,6 +215,26 @@ TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
   }
 }
 
+TEST_F(StreamTest, UnwrittenDsdPacketsGoOutAsDsdSilence) {
+  // A host that writes nothing: the two primed packets and those written while the switch
+  // count is below 3 (the first two switches) carry 0x69, later ones the host's zeros.
+  const int32_t buffer = 882 * 32;
+  DriverRef d(host::freshClsid());
+  Harness h;
+  h.writePattern = false;
+  open(d, h, {kDsd64, 32, buffer});
+  vdac::clearPlayed();
+  ASSERT_EQ(d->start(), ASE_OK);
+  ASSERT_TRUE(h.waitForSwitches(8, 5000));
+  ASSERT_EQ(d->stop(), ASE_OK);
+  std::vector<uint8_t> played = vdac::playedBytes(vdac::kRenderPinId);
+  const size_t packetBytes = size_t(buffer / 32) * 8;
+  ASSERT_GE(played.size(), 7 * packetBytes);
+  for (size_t i = 0; i < 4 * packetBytes; ++i) ASSERT_EQ(played[i], fmt::kDsdSilence) << i;
+  for (size_t i = 4 * packetBytes; i < 7 * packetBytes; ++i) ASSERT_EQ(played[i], 0) << i;
+  ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+}
+
 TEST_F(StreamTest, DopInTheOutputIsReportedOnceAndShown) {
   struct Case {
     uint32_t rate, bits;
