@@ -323,6 +323,12 @@ void CAsioSample::pumpLoop() {
              m_active[kCapture] ? m_active[kCapture]->openedPins : 0);
   uint32_t pinState = KSSTATE_STOP;
   bool running = true;
+  // Per direction and pin: the packet whose completion comes next, and completions seen
+  // ahead of it.
+  struct RingOrder {
+    uint32_t next[2][fmt::kPinSlots];
+    bool completed[2][fmt::kPinSlots][fmt::kPacketsPerPin];
+  } ring{};
 
   while (running) {
     DWORD w = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
@@ -340,6 +346,7 @@ void CAsioSample::pumpLoop() {
             // Completions of the requests a halt cancelled belong to no period of this run.
             for (DWORD i = fmt::kControlEvents; i < count; ++i) ResetEvent(waits[i]);
             gate.clear();
+            ring = RingOrder{};
             setPinStates(KSSTATE_ACQUIRE);
             setPinStates(KSSTATE_PAUSE);
             m_switchCount = 0;
@@ -370,15 +377,27 @@ void CAsioSample::pumpLoop() {
           askHostForReset();
           break;
       }
-    } else if (entry.kind == fmt::WaitEntry::kRender) {
+    } else {
       if (run) armWatchdog();
-      if (gate.renderDone(entry.index, entry.half, run).periodDue) periodStep(entry.half);
-    } else if (entry.kind == fmt::WaitEntry::kCapture) {
-      if (run) armWatchdog();
-      fmt::PeriodGate::Step step = gate.captureDone(entry.index, entry.half, run);
-      if (step.pinsComplete && fmt::inputCopyDue(m_switchCount))
-        copyInput(fmt::inputPacket(m_samplePosition, m_bufferSize), fmt::inputHalf(m_samplePosition, m_bufferSize));
-      if (step.periodDue) periodStep(entry.half);
+      // A late pump finds several completions signalled and the wait reports the lowest
+      // index first, which at the ring's wrap (packet 0 before packet 7) is the newer one.
+      // Completions are therefore taken per pin in the order the packets were queued.
+      const int dir = entry.kind == fmt::WaitEntry::kRender ? kRender : kCapture;
+      ring.completed[dir][entry.index][entry.packet] = true;
+      uint32_t& next = ring.next[dir][entry.index];
+      while (ring.completed[dir][entry.index][next]) {
+        ring.completed[dir][entry.index][next] = false;
+        const uint32_t half = next & 1;
+        next = (next + 1) % fmt::kPacketsPerPin;
+        if (dir == kRender) {
+          if (gate.renderDone(entry.index, half, run).periodDue) periodStep(half);
+        } else {
+          fmt::PeriodGate::Step step = gate.captureDone(entry.index, half, run);
+          if (step.pinsComplete && fmt::inputCopyDue(m_switchCount))
+            copyInput(fmt::inputPacket(m_samplePosition, m_bufferSize), fmt::inputHalf(m_samplePosition, m_bufferSize));
+          if (step.periodDue) periodStep(half);
+        }
+      }
     }
     if (m_status.takeResetRequest(identity())) askHostForReset();
   }

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <functional>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include "DriverFixture.h"
 #include "Module.h"
 #include "SampleFormat.h"
@@ -100,6 +103,50 @@ TEST_F(StreamTest, SwitchesAlternateHalvesAndAdvanceByOneBuffer) {
   ASSERT_EQ(d->stop(), ASE_OK);
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
   EXPECT_EQ(block().field(kState), uint32_t(kStateInitialized));
+}
+
+// Holds the driver's time-critical threads (pump and watchdog) for a while, as a
+// starved machine would, so that both queued packets complete before the pump runs.
+void starveTimeCriticalThreads(DWORD holdMs) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  std::vector<HANDLE> held;
+  THREADENTRY32 te{};
+  te.dwSize = sizeof te;
+  for (BOOL ok = Thread32First(snapshot, &te); ok; ok = Thread32Next(snapshot, &te)) {
+    if (te.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    HANDLE t = OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
+    if (!t) continue;
+    if (GetThreadPriority(t) == THREAD_PRIORITY_TIME_CRITICAL && SuspendThread(t) != DWORD(-1)) held.push_back(t);
+    else CloseHandle(t);
+  }
+  CloseHandle(snapshot);
+  Sleep(holdMs);
+  for (HANDLE t : held) {
+    ResumeThread(t);
+    CloseHandle(t);
+  }
+}
+
+TEST_F(StreamTest, AStarvedPumpStillDeliversHalvesInOrder) {
+  // Both queued packets complete while the pump is held, also across the ring's wrap from
+  // packet 7 to packet 0. Outputs only: each render completion is a period on its own.
+  DriverRef d(host::freshClsid());
+  Harness h;
+  open(d, h, {48000, 24, 96}, 0);
+  ASSERT_EQ(d->start(), ASE_OK);
+  for (int i = 0; i < 40; ++i) {
+    starveTimeCriticalThreads(6);
+    Sleep(1 + i % 3);
+  }
+  ASSERT_EQ(d->stop(), ASE_OK);
+  uint32_t n = h.switchCount.load();
+  ASSERT_GT(n, 40u);
+  for (uint32_t i = 0; i < n; ++i) {
+    ASSERT_EQ(h.switches[i].half, int32_t(i & 1)) << i;
+    ASSERT_EQ(h.switches[i].position, uint64_t(i) * 96) << i;
+  }
+  ASSERT_EQ(d->disposeBuffers(), ASE_OK);
 }
 
 TEST_F(StreamTest, OutputReachesTheDeviceBitExact) {
