@@ -5,6 +5,8 @@
 
 #include "DacInternal.h"
 
+#include <mmsystem.h>
+
 namespace tess::vdac {
 
 namespace detail {
@@ -27,6 +29,8 @@ namespace {
 // time (millisecond resolution) or until a new request wakes it.
 DWORD WINAPI deviceThread(void* param) {
   auto* dac = static_cast<Dac*>(param);
+  // The clock's waits need millisecond resolution.
+  timeBeginPeriod(1);
   for (;;) {
     int64_t next;
     int64_t now;
@@ -43,6 +47,7 @@ DWORD WINAPI deviceThread(void* param) {
     }
     WaitForSingleObject(dac->wake, timeout);
   }
+  timeEndPeriod(1);
   // The thread holds a reference on the module whose code it runs (a driver DLL may be
   // unloaded by its host while the device lives on); it drops it as it ends.
   FreeLibraryAndExitThread(dac->module, 0);
