@@ -94,6 +94,7 @@ struct Pin {
   StreamFormat format;
   std::vector<uint8_t> connectFormat;  // KSDATAFORMAT + wave format as connected
   uint32_t state = kStateStop;
+  int64_t runStart = 0;  // when the pin last entered RUN
   bool resetting = false;
   std::deque<StreamRequest> queue;
   PinClock clock;
@@ -183,7 +184,8 @@ struct Dac {
 
   // Streaming (device thread side).
   int64_t service(int64_t now);  // completes what is due; returns the next due time or INT64_MAX
-  void scheduleQueued(Pin& pin, int64_t now);
+  void scheduleQueued(Pin& pin, int64_t arrival);
+  int64_t sharedOrigin(const Pin& pin, int64_t now) const;
   void completeStream(Pin& pin, StreamRequest& request, ULONG_PTR status);
   void cancelQueue(Pin& pin, ULONG_PTR status);
   void defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);

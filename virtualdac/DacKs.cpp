@@ -66,8 +66,12 @@ Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, D
     if (next == kStateRun && previous != kStateRun) {
       // A loopback capture hears what is played from now on.
       if (!pin.render && !dac.captureRunning()) dac.loopback.clear();
-      pin.clock.start(now);
-      dac.scheduleQueued(pin, now);
+      // Pins started together share the device's clock: one that starts right after
+      // another (as a host starts capture, then render) joins its packet grid.
+      const int64_t origin = dac.sharedOrigin(pin, now);
+      pin.runStart = now;
+      pin.clock.start(origin);
+      dac.scheduleQueued(pin, origin);
     } else if (previous == kStateRun && next != kStateRun) {
       for (StreamRequest& r : pin.queue) r.scheduled = false;
     } else if (next == kStateStop) {

@@ -38,12 +38,22 @@ std::vector<uint8_t> PlayedRecord::bytes() const {
   return out;
 }
 
-void Dac::scheduleQueued(Pin& pin, int64_t now) {
+void Dac::scheduleQueued(Pin& pin, int64_t arrival) {
   for (StreamRequest& r : pin.queue) {
     if (r.scheduled) continue;
-    r.due = pin.clock.schedule(r.frames, pin.format.sampleRate, now);
+    r.due = pin.clock.schedule(r.frames, pin.format.sampleRate, arrival);
     r.scheduled = true;
   }
+}
+
+int64_t Dac::sharedOrigin(const Pin& pin, int64_t now) const {
+  constexpr int64_t kTogether = kTicksPerSecond / 20;  // 50 ms
+  for (const auto& [handle, object] : handles) {
+    const Pin* other = object.pin.get();
+    if (object.kind != ObjectKind::Pin || other == &pin || other->filter != pin.filter) continue;
+    if (other->state == kStateRun && now - other->runStart < kTogether) return other->clock.origin();
+  }
+  return now;
 }
 
 void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {

@@ -35,6 +35,7 @@ class PinClock {
     return origin_ + framesToTicks(frames_, rate);
   }
   uint64_t scheduledFrames() const { return frames_; }
+  int64_t origin() const { return origin_; }
 
  private:
   int64_t origin_ = 0;
