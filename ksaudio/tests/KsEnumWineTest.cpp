@@ -111,6 +111,17 @@ TEST_F(KsWineTest, EnumFiltersWithoutAFirstCategoryCallsNothing) {
   EXPECT_TRUE(enumerator.m_listFilters.IsEmpty());
   EXPECT_EQ(enumerator.EnumFilters(kAudioAndRender, 2), S_OK);
   EXPECT_EQ(g_getClassDevsCalls, 1);
+
+  // No device-information set at all.
+  counting.getClassDevs = [](const GUID*, PCSTR, HWND, DWORD) -> HDEVINFO {
+    SetLastError(ERROR_INVALID_DATA);
+    return INVALID_HANDLE_VALUE;
+  };
+  tess::installDevices(&counting);
+  CaptureTraces(tess::kTraceEnumeration);
+  EXPECT_EQ(enumerator.EnumFilters(kAudioAndRender, 2), E_FAIL);
+  EXPECT_TRUE(enumerator.m_listFilters.IsEmpty());
+  EXPECT_TRUE(Traced("No devices found"));
 }
 
 TEST_F(KsWineTest, FilterConstructionAndOpening) {

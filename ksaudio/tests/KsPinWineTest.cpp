@@ -153,6 +153,27 @@ TEST_F(KsWineTest, UnreadablePinPropertiesNeverRejectAPin) {
   EXPECT_EQ(beyond.m_pksDataRanges, nullptr);
 }
 
+TEST_F(KsWineTest, AudioFilterSkipsPinsWhoseDescriptorCannotBeRead) {
+  DacConfig config;
+  config.editFilter = [](tess::vdac::FilterSpec& f) {
+    std::vector<uint8_t> tooLong(8, 0);
+    f.pins[3].rawReplies[tess::vdac::kPinDataFlow] = tooLong;       // record pin
+    f.pins[4].rawReplies[tess::vdac::kPinCommunication] = tooLong;  // S/PDIF pin
+  };
+  Use(config);
+  std::string path;
+  ASSERT_TRUE(FindDac(&path));
+  CaptureTraces(tess::kTraceFailure);
+  OpenFilter<CKsAudCapFilter> capture(path);
+  ASSERT_EQ(capture.hr, S_OK);
+  EXPECT_EQ(PinIds(capture->m_listPins), std::vector<ULONG>{0});
+  EXPECT_TRUE(capture->m_listOutSinkPins.IsEmpty());
+  EXPECT_TRUE(Traced("Failed to retrieve pin property KSPROPERTY_PIN_DATAFLOW")) << AllTraces();
+  EXPECT_TRUE(Traced("Failed to retrieve pin property KSPROPERTY_PIN_COMMUNICATION")) << AllTraces();
+  WAVEFORMATEX f = PcmFormat(2, 16, 48000);
+  EXPECT_EQ(capture->FindViablePin(&f, 0xF), nullptr);
+}
+
 TEST_F(KsWineTest, MalformedRepliesStayInsideTheirBuffers) {
   struct Case {
     const char* what;
