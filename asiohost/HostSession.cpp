@@ -269,6 +269,8 @@ bool HostSession::queryChannelTypes(std::vector<ChannelType>& types) {
 
 bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& failure, std::string& error) {
   failure = Failure::Driver;
+  outFormat_ = inFormat_ = nullptr;  // nothing of an earlier stream carries over
+  bufferFrames_ = 0;
   // The rate: DSD rates go with the DSD I/O format where the driver has one.
   double rate = setup.rate;
   ASIOError rc;
