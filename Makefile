@@ -45,9 +45,11 @@ test-wine:
 demo: build
 	tools/demo.sh $(WIN64)
 
-bench: deps
+# Native kernels, then the driver under the virtual DAC through asiohost (x64 build).
+bench: configure
 	cmake -S . -B $(BENCHB) -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=ON -DTESS_TESTS=OFF
 	cmake --build $(BENCHB) -j $(JOBS)
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost
 	tools/bench.sh $(BENCHB) $(WIN64)
 
 clean:
