@@ -606,6 +606,7 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
   switches_ = 0;
   afterStop_ = 0;
   resets_ = resyncs_ = latencyChanges_ = bufferSizeChanges_ = overloads_ = rateChanges_ = 0;
+  streamEnded_ = false;
   stopReturned_ = false;
   threadCpuFirst_ = threadCpuLast_ = threadCpuLastSwitch_ = 0;
   streaming_.store(true, std::memory_order_release);
@@ -658,6 +659,10 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
   const double watchMs = std::max(100.0, 4 * periodMs);
   pumpFor(static_cast<DWORD>(watchMs));
 
+  // What this stream received; later calls (a rate change asks for a reset) do not count.
+  streamEnded_ = false;
+  endOfStream_ = counters();
+  streamEnded_ = true;
   const uint64_t got = switches_.load();
   if (got > 1) {
     processCpuUsPerPeriod_ = (processEnd - processStart) / 1e3 / got;
@@ -695,6 +700,7 @@ TimingFigures HostSession::timing() const {
 }
 
 HostSession::Counters HostSession::counters() const {
+  if (!streaming_.load() && streamEnded_) return endOfStream_;
   return {switches_.load(),       afterStop_.load(),         resets_.load(),    resyncs_.load(),
           latencyChanges_.load(), bufferSizeChanges_.load(), overloads_.load(), rateChanges_.load()};
 }

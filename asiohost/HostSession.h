@@ -143,6 +143,8 @@ class HostSession {
       overloads_{0}, rateChanges_{0};
   std::atomic<bool> stopReturned_{false};
   std::atomic<bool> streaming_{false};
+  bool streamEnded_ = false;
+  Counters endOfStream_{};
   uint64_t threadCpuFirst_ = 0, threadCpuLast_ = 0, threadCpuLastSwitch_ = 0;
   double threadCpuUsPerPeriod_ = 0, processCpuUsPerPeriod_ = 0;
 

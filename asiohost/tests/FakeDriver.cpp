@@ -110,7 +110,10 @@ ASIOError FakeAsioDriver::getSampleRate(ASIOSampleRate* r) {
 
 ASIOError FakeAsioDriver::setSampleRate(ASIOSampleRate r) {
   if (canSampleRate(r) != ASE_OK) return ASE_NoClock;
+  const bool changed = r != rate_;
   rate_ = r;
+  // Like real drivers, a rate change asks a host that gave its callbacks for a reset.
+  if (changed && callbacks_.asioMessage) callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
   return ASE_OK;
 }
 
