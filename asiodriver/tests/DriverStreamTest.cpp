@@ -162,7 +162,9 @@ TEST_F(StreamTest, OutputReachesTheDeviceBitExact) {
     ASSERT_EQ(d->stop(), ASE_OK);
     expectPlayed(vdac::playedBytes(vdac::kRenderPinId), s.bits / 8, s.bits / 8, 0, 2 * size_t(s.buffer),
                  8 * size_t(s.buffer));
+    vdac::clearHidReports();
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+    EXPECT_EQ(vdac::hidReports().size(), 3u);  // the DSD modes go off after PCM too
   }
 }
 
@@ -402,4 +404,31 @@ TEST_F(StreamTest, RepeatedCyclesLeakNoHandlesOrMemory) {
   EXPECT_EQ(after, before);
   EXPECT_EQ(moduleLiveAllocations(), allocations);  // objects, host buffers, packets
   EXPECT_EQ(DllCanUnloadNow(), S_OK);  // no driver object left alive
+}
+
+TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
+  CLSID owner = host::freshClsid();
+  DriverRef first(owner);
+  Harness h;
+  open(first, h, {48000, 24, 480});
+  StatusBlockView b = block();
+  ASSERT_EQ(b.field(kState), uint32_t(kStatePrepared));
+  ASSERT_EQ(b.field(offsetof(StatusBlockLayout, buffer)), 480u);
+  {
+    DriverRef second(host::freshClsid());
+    ASSERT_EQ(second.created, S_OK);
+    ASSERT_EQ(second->init(nullptr), ASIOTrue);
+    ASSERT_EQ(second->setSampleRate(96000), ASE_OK);
+    Harness other;
+    other.makeInfos(2, 0);
+    other.create(second.driver, 960, 960 * 3);  // its pins may be taken: the block is what matters
+    EXPECT_EQ(b.field(kState), uint32_t(kStatePrepared));
+    EXPECT_EQ(b.field(offsetof(StatusBlockLayout, buffer)), 480u);
+    EXPECT_EQ(b.field(offsetof(StatusBlockLayout, rate)), 96000u);  // any instance writes the rate
+    second->disposeBuffers();
+  }
+  EXPECT_TRUE(sameIdentity(b.owner(), owner));
+  EXPECT_EQ(b.field(kState), uint32_t(kStatePrepared));
+  host::g_host = &h;  // the second harness took the callbacks
+  ASSERT_EQ(first->disposeBuffers(), ASE_OK);
 }
