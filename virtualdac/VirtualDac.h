@@ -13,6 +13,23 @@
 // TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK and
 // TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY).
 //
+// How the device behaves:
+// - Stream reads and writes take one KSSTREAM_HEADER each; they queue per pin (in PAUSE
+//   or ACQUIRE too) and complete in order once the pin runs, each when its frames (DataUsed
+//   for a write, FrameExtent for a read) have played on the device's clock, measured from
+//   when the pin entered RUN; pins started within 50 ms of each other share that origin.
+//   A packet up to 2 ms late still plays in its place; a later one restarts the clock.
+//   Resolution is the device thread's millisecond wake-up.
+// - State changes are single steps (else ERROR_BAD_COMMAND); STOP and KSRESET_BEGIN
+//   cancel what is queued (ERROR_OPERATION_ABORTED); I/O is refused in STOP
+//   (ERROR_BAD_COMMAND) and between reset begin and end (ERROR_NOT_READY).
+// - Pin creation: ERROR_NO_MATCH for a format or interface the pin does not take (channel
+//   counts must equal the range's maximum), ERROR_BUSY beyond the pin's instances,
+//   ERROR_NOT_SUPPORTED for bridge and source pins.
+// - Removal: the device leaves the enumeration, opening its paths fails with
+//   ERROR_FILE_NOT_FOUND, queued I/O completes with ERROR_DEVICE_REMOVED and every handle
+//   opened before fails with it (HID: ERROR_DEVICE_NOT_CONNECTED), even after it returns.
+//
 // Wire layouts that hold pointers follow the platform of the process: the data format of
 // a pin-connect request starts at sizeof(KSPIN_CONNECT) (72 bytes in a 64-bit process,
 // 64 in a 32-bit one), and stream headers are sizeof(KSSTREAM_HEADER) (56 / 48 bytes).
@@ -60,8 +77,10 @@ struct DacConfig {
   // Edits the built filter: extra or malformed pins, reply faults, raw replies.
   std::function<void(FilterSpec&)> editFilter;
   std::vector<AudioDeviceSpec> otherAudioDevices;
-  // Requests that complete later (ERROR_IO_PENDING, then the caller's event): pin state
-  // changes and resets by default; every property request when pendAllProperties is set.
+  // Requests that complete later (ERROR_IO_PENDING, then the caller's event, on the
+  // device thread's next pass): pin state changes and resets by default; every successful
+  // property request when pendAllProperties is set. Failures (size queries included)
+  // are always answered at once.
   bool pendStateAndReset = true;
   bool pendAllProperties = false;
   bool loopback = false;                // capture returns what the render pin played
@@ -82,8 +101,10 @@ bool install(const DacConfig& config = DacConfig{});
 // Fails whatever is pending, releases every handle, key and thread it made.
 void uninstall();
 bool isInstalled();
-// The table of entry points the virtual DAC answers (valid for the process's life; with
-// no device installed every entry behaves as the system's).
+// The table of entry points the virtual DAC answers, valid for the process's life. With
+// no device installed it presents no device; handles and paths that are not the virtual
+// DAC's (ordinary files) always go to the system's CreateFileA, DeviceIoControl,
+// WriteFile and CloseHandle.
 const DeviceSeam& seam();
 
 inline bool useVirtualDac(const DacConfig& config = DacConfig{}) {

@@ -450,7 +450,7 @@ TEST_F(VirtualDacTest, StallStopsCompletionsAndRemovalFailsRequests) {
   ASSERT_TRUE(b.submit(render, true));
   vdac::setRemoved(true);
   ASSERT_TRUE(b.wait(render, 1000, error, got));
-  EXPECT_NE(error, 0u);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_REMOVED));
   DWORD submitError = 0;
   EXPECT_FALSE(a.submit(render, true, &submitError));
   EXPECT_EQ(submitError, static_cast<DWORD>(ERROR_DEVICE_REMOVED));
