@@ -403,12 +403,12 @@ bool HostSession::prepare(const StreamSetup& setup, CheckList& checks, Failure& 
   }
 
   // The signal and the host's own buffers, all before the first switch.
-  SignalSpec spec = setup.signal;
-  spec.rate = static_cast<uint32_t>(rate);
-  spec.channels = static_cast<int>(std::max<size_t>(outChannels_.size(), 1));
-  if (dsd_ && spec.kind != SignalKind::Dsd && spec.kind != SignalKind::Silence) spec.kind = SignalKind::Dsd;
+  SignalSpec sig = setup.signal;
+  sig.rate = static_cast<uint32_t>(rate);
+  sig.channels = static_cast<int>(std::max<size_t>(outChannels_.size(), 1));
+  if (dsd_ && sig.kind != SignalKind::Dsd && sig.kind != SignalKind::Silence) sig.kind = SignalKind::Dsd;
   std::string signalError;
-  signal_ = makeSignal(spec, signalError);
+  signal_ = makeSignal(sig, signalError);
   if (!signal_) {
     failure = Failure::Usage;
     error = signalError;

@@ -177,42 +177,42 @@ bool isDopCarrierRate(uint32_t rate) { return rate == 176400 || rate == 352800; 
 
 MarkerTiming markerTiming(uint32_t rate) { return {rate / 10u, rate ? rate : 1u}; }
 
-std::unique_ptr<Signal> makeSignal(const SignalSpec& spec, std::string& error) {
-  if (spec.channels <= 0 || spec.rate == 0) {
+std::unique_ptr<Signal> makeSignal(const SignalSpec& sig, std::string& error) {
+  if (sig.channels <= 0 || sig.rate == 0) {
     error = "no channel or no rate to play";
     return nullptr;
   }
-  const bool needsTone = spec.kind == SignalKind::Sine || spec.kind == SignalKind::Dsd || spec.kind == SignalKind::Dop;
-  if (needsTone && !(spec.frequency > 0.0 && spec.frequency < spec.rate / 2.0)) {
+  const bool needsTone = sig.kind == SignalKind::Sine || sig.kind == SignalKind::Dsd || sig.kind == SignalKind::Dop;
+  if (needsTone && !(sig.frequency > 0.0 && sig.frequency < sig.rate / 2.0)) {
     error = "frequency must lie between 0 and half the sample rate";
     return nullptr;
   }
-  if (needsTone && !(spec.levelDb <= 0.0)) {
+  if (needsTone && !(sig.levelDb <= 0.0)) {
     error = "level must be at most 0 dBFS";
     return nullptr;
   }
-  switch (spec.kind) {
+  switch (sig.kind) {
     case SignalKind::Silence: return std::make_unique<SilenceSignal>();
-    case SignalKind::Sine: return std::make_unique<SineSignal>(spec, spec.channels);
-    case SignalKind::Marker: return std::make_unique<MarkerSignal>(spec.rate, spec.channels);
+    case SignalKind::Sine: return std::make_unique<SineSignal>(sig, sig.channels);
+    case SignalKind::Marker: return std::make_unique<MarkerSignal>(sig.rate, sig.channels);
     case SignalKind::Wav:
-      if (!spec.wav || spec.wav->channels <= 0) {
+      if (!sig.wav || sig.wav->channels <= 0) {
         error = "no WAV file to play";
         return nullptr;
       }
-      return std::make_unique<WavSignal>(*spec.wav, spec.channels);
+      return std::make_unique<WavSignal>(*sig.wav, sig.channels);
     case SignalKind::Dsd:
-      if (spec.rate != 2822400 && spec.rate != 5644800 && spec.rate != 11289600) {
+      if (sig.rate != 2822400 && sig.rate != 5644800 && sig.rate != 11289600) {
         error = "native DSD needs a DSD rate (2822400, 5644800 or 11289600 Hz)";
         return nullptr;
       }
-      return std::make_unique<DsdSignal>(spec, spec.channels);
+      return std::make_unique<DsdSignal>(sig, sig.channels);
     case SignalKind::Dop:
-      if (!isDopCarrierRate(spec.rate)) {
+      if (!isDopCarrierRate(sig.rate)) {
         error = "DoP needs a carrier rate of 176400 or 352800 Hz";
         return nullptr;
       }
-      return std::make_unique<DopSignal>(spec, spec.channels);
+      return std::make_unique<DopSignal>(sig, sig.channels);
   }
   error = "unknown signal";
   return nullptr;

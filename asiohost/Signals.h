@@ -36,8 +36,8 @@ class Signal {
   virtual void renderDsd(int channel, uint8_t* out, size_t bytes);
 };
 
-// The generator for a spec, or nullptr with the reason (e.g. DoP at a rate that cannot carry it).
-std::unique_ptr<Signal> makeSignal(const SignalSpec& spec, std::string& error);
+// The generator for a signal description, or nullptr with the reason (e.g. DoP at a rate that cannot carry it).
+std::unique_ptr<Signal> makeSignal(const SignalSpec& sig, std::string& error);
 
 // DoP markers alternate 0x05 / 0xFA per frame; the carrier rate is the DSD rate / 16.
 inline constexpr uint8_t kDopMarkers[2] = {0x05, 0xFA};
