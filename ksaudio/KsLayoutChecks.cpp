@@ -64,6 +64,8 @@ static_assert(ks::kIoctlKsReadStream == IOCTL_KS_READ_STREAM);
 static_assert(ks::kPropertyPinName == KSPROPERTY_PIN_NAME);
 static_assert(ks::kPropertyPinCategory == KSPROPERTY_PIN_CATEGORY);
 static_assert(ks::kPropertyPinGlobalCInstances == KSPROPERTY_PIN_GLOBALCINSTANCES);
+static_assert(ks::kPropertyPinNecessaryInstances == KSPROPERTY_PIN_NECESSARYINSTANCES);
+static_assert(ks::kPropertyPinPhysicalConnection == KSPROPERTY_PIN_PHYSICALCONNECTION);
 static_assert(ks::kPropertyPinCommunication == KSPROPERTY_PIN_COMMUNICATION);
 static_assert(ks::kPropertyPinMediums == KSPROPERTY_PIN_MEDIUMS);
 static_assert(ks::kPropertyPinInterfaces == KSPROPERTY_PIN_INTERFACES);
@@ -71,8 +73,46 @@ static_assert(ks::kPropertyPinDataRanges == KSPROPERTY_PIN_DATARANGES);
 static_assert(ks::kPropertyPinDataFlow == KSPROPERTY_PIN_DATAFLOW);
 static_assert(ks::kPropertyPinCTypes == KSPROPERTY_PIN_CTYPES);
 static_assert(ks::kPropertyTopologyNodes == KSPROPERTY_TOPOLOGY_NODES);
+static_assert(ks::kPropertyTopologyCategories == KSPROPERTY_TOPOLOGY_CATEGORIES);
 static_assert(ks::kPropertyConnectionState == KSPROPERTY_CONNECTION_STATE);
+static_assert(ks::kPropertyConnectionDataFormat == KSPROPERTY_CONNECTION_DATAFORMAT);
 static_assert(ks::kCommunicationBridge == KSPIN_COMMUNICATION_BRIDGE);
 static_assert(ks::kStateRun == KSSTATE_RUN && ks::kResetEnd == KSRESET_END);
 static_assert(ks::kPriorityNormal == KSPRIORITY_NORMAL);
 static_assert(ks::kWaveFormatExtensible == WAVE_FORMAT_EXTENSIBLE && ks::kWaveFormatPcm == WAVE_FORMAT_PCM);
+
+// Identifiers, against the platform's STATIC_ initializers (data1..data3, then the 8 bytes).
+namespace {
+template <typename... Bytes>
+constexpr bool sameGuid(const ks::Guid& g, unsigned long d1, unsigned d2, unsigned d3, Bytes... bytes) {
+  const unsigned data4[] = {static_cast<unsigned>(bytes)...};
+  static_assert(sizeof...(Bytes) == 8);
+  for (unsigned i = 0; i < 8; ++i) {
+    if (g.data4[i] != data4[i]) return false;
+  }
+  return g.data1 == d1 && g.data2 == d2 && g.data3 == d3;
+}
+}  // namespace
+
+static_assert(sameGuid(ks::kPropSetGeneral, STATIC_KSPROPSETID_General));
+static_assert(sameGuid(ks::kPropSetConnection, STATIC_KSPROPSETID_Connection));
+static_assert(sameGuid(ks::kPropSetTopology, STATIC_KSPROPSETID_Topology));
+static_assert(sameGuid(ks::kPropSetPin, STATIC_KSPROPSETID_Pin));
+static_assert(sameGuid(ks::kInterfaceSetStandard, STATIC_KSINTERFACESETID_Standard));
+static_assert(sameGuid(ks::kMediumSetStandard, STATIC_KSMEDIUMSETID_Standard));
+static_assert(sameGuid(ks::kDataFormatTypeAudio, STATIC_KSDATAFORMAT_TYPE_AUDIO));
+static_assert(sameGuid(ks::kDataFormatSubtypePcm, STATIC_KSDATAFORMAT_SUBTYPE_PCM));
+static_assert(sameGuid(ks::kDataFormatSubtypeAnalog, STATIC_KSDATAFORMAT_SUBTYPE_ANALOG));
+static_assert(sameGuid(ks::kDataFormatSpecifierWaveFormatEx, STATIC_KSDATAFORMAT_SPECIFIER_WAVEFORMATEX));
+static_assert(sameGuid(ks::kDataFormatSpecifierDSound, STATIC_KSDATAFORMAT_SPECIFIER_DSOUND));
+static_assert(sameGuid(ks::kDataFormatSpecifierNone, STATIC_KSDATAFORMAT_SPECIFIER_NONE));
+static_assert(sameGuid(ks::kCategoryAudio, STATIC_KSCATEGORY_AUDIO));
+static_assert(sameGuid(ks::kCategoryRender, STATIC_KSCATEGORY_RENDER));
+static_assert(sameGuid(ks::kCategoryCapture, STATIC_KSCATEGORY_CAPTURE));
+static_assert(sameGuid(ks::kNodeTypeDac, STATIC_KSNODETYPE_DAC));
+static_assert(sameGuid(ks::kNodeTypeAdc, STATIC_KSNODETYPE_ADC));
+static_assert(sameGuid(ks::kNodeTypeVolume, STATIC_KSNODETYPE_VOLUME));
+static_assert(sameGuid(ks::kNodeTypeMute, STATIC_KSNODETYPE_MUTE));
+static_assert(sameGuid(ks::kNodeTypeSpeaker, STATIC_KSNODETYPE_SPEAKER));
+static_assert(sameGuid(ks::kNodeTypeLineConnector, STATIC_KSNODETYPE_LINE_CONNECTOR));
+static_assert(sameGuid(ks::kNodeTypeSpdifInterface, STATIC_KSNODETYPE_SPDIF_INTERFACE));

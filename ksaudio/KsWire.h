@@ -35,13 +35,24 @@ inline constexpr Guid kMediumSetStandard{0x4747B320, 0x62CE, 0x11CF, {0xA5, 0xD6
 // Data formats.
 inline constexpr Guid kDataFormatTypeAudio{0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 inline constexpr Guid kDataFormatSubtypePcm{0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr Guid kDataFormatSubtypeAnalog{0x6DBA3190, 0x67BD, 0x11CF, {0xA0, 0xF7, 0x00, 0x20, 0xAF, 0xD1, 0x56, 0xE4}};
 // The wave-format-tag family {tag-0000-0010-8000-00AA00389B71}; this is tag 0.
 inline constexpr Guid kWaveFormatTagBase{0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 inline constexpr Guid kDataFormatSpecifierWaveFormatEx{0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+inline constexpr Guid kDataFormatSpecifierDSound{0x518590A2, 0xA184, 0x11D0, {0x85, 0x22, 0x00, 0xC0, 0x4F, 0xD9, 0xBA, 0xF3}};
+inline constexpr Guid kDataFormatSpecifierNone{0x0F6417D6, 0xC318, 0x11D0, {0xA4, 0x3F, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 // Device-interface categories.
 inline constexpr Guid kCategoryAudio{0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 inline constexpr Guid kCategoryRender{0x65E8773E, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 inline constexpr Guid kCategoryCapture{0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+// Topology node types and terminal (pin) categories.
+inline constexpr Guid kNodeTypeDac{0x507AE360, 0xC554, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};
+inline constexpr Guid kNodeTypeAdc{0x4D837FE0, 0xC555, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};
+inline constexpr Guid kNodeTypeVolume{0x3A5ACC00, 0xC557, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};
+inline constexpr Guid kNodeTypeMute{0x02B223C0, 0xC557, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};
+inline constexpr Guid kNodeTypeSpeaker{0xDFF21CE1, 0xF70F, 0x11D0, {0xB9, 0x17, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+inline constexpr Guid kNodeTypeLineConnector{0xDFF21FE3, 0xF70F, 0x11D0, {0xB9, 0x17, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+inline constexpr Guid kNodeTypeSpdifInterface{0xDFF21FE5, 0xF70F, 0x11D0, {0xB9, 0x17, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 
 // Control codes.
 inline constexpr uint32_t kIoctlKsProperty = 0x2F0003;
@@ -54,6 +65,8 @@ inline constexpr uint32_t kPropertyTypeGet = 1;
 inline constexpr uint32_t kPropertyTypeSet = 2;
 inline constexpr uint32_t kPropertyGeneralComponentId = 0;
 inline constexpr uint32_t kPropertyConnectionState = 0;
+inline constexpr uint32_t kPropertyConnectionDataFormat = 2;
+inline constexpr uint32_t kPropertyTopologyCategories = 0;
 inline constexpr uint32_t kPropertyTopologyNodes = 1;
 inline constexpr uint32_t kPropertyPinCInstances = 0;
 inline constexpr uint32_t kPropertyPinCTypes = 1;
@@ -63,6 +76,8 @@ inline constexpr uint32_t kPropertyPinInterfaces = 5;
 inline constexpr uint32_t kPropertyPinMediums = 6;
 inline constexpr uint32_t kPropertyPinCommunication = 7;
 inline constexpr uint32_t kPropertyPinGlobalCInstances = 8;
+inline constexpr uint32_t kPropertyPinNecessaryInstances = 9;
+inline constexpr uint32_t kPropertyPinPhysicalConnection = 10;
 inline constexpr uint32_t kPropertyPinCategory = 11;
 inline constexpr uint32_t kPropertyPinName = 12;
 
@@ -145,7 +160,8 @@ struct alignas(8) KsDataFormat {
 static_assert(sizeof(KsDataFormat) == 64);
 using KsDataRange = KsDataFormat;
 
-// KSDATARANGE_AUDIO: 84 bytes of fields, 88 with the platform's padding.
+// KSDATARANGE_AUDIO: 84 bytes of fields, 88 with the platform's padding (named, so that
+// records built here carry zeros there, not whatever a copy left).
 struct alignas(8) KsDataRangeAudio {
   KsDataRange dataRange;
   uint32_t maximumChannels;
@@ -153,6 +169,7 @@ struct alignas(8) KsDataRangeAudio {
   uint32_t maximumBitsPerSample;
   uint32_t minimumSampleFrequency;
   uint32_t maximumSampleFrequency;
+  uint32_t padding;
 };
 static_assert(sizeof(KsDataRangeAudio) == 88);
 

@@ -8,9 +8,9 @@ namespace {
 
 bool rangeTakes(const KsDataRangeAudio& r, bool exactChannels, const StreamFormat& f) {
   const KsDataFormat& d = r.dataRange;
-  if (d.majorFormat != kNullGuid && d.majorFormat != kFormatTypeAudio) return false;
-  if (d.subFormat != kNullGuid && d.subFormat != kSubtypePcm) return false;
-  if (d.specifier != kNullGuid && d.specifier != kSpecifierWaveFormatEx) return false;
+  if (!isNullGuid(d.majorFormat) && d.majorFormat != kDataFormatTypeAudio) return false;
+  if (!isNullGuid(d.subFormat) && d.subFormat != kDataFormatSubtypePcm) return false;
+  if (!isNullGuid(d.specifier) && d.specifier != kDataFormatSpecifierWaveFormatEx) return false;
   if (exactChannels ? f.channels != r.maximumChannels : f.channels > r.maximumChannels) return false;
   if (f.bitsPerSample < r.minimumBitsPerSample || f.bitsPerSample > r.maximumBitsPerSample) return false;
   return f.sampleRate >= r.minimumSampleFrequency && f.sampleRate <= r.maximumSampleFrequency;
@@ -26,7 +26,7 @@ uint32_t checkConnectFormat(const PinSpec& pin, bool exactChannels, const uint8_
   if (dataFormat.formatSize < sizeof(KsDataFormat) + sizeof(WaveFormatEx) || dataFormat.formatSize > available) {
     return kErrInvalidParameter;
   }
-  if (dataFormat.majorFormat != kFormatTypeAudio || dataFormat.specifier != kSpecifierWaveFormatEx) return kErrNoMatch;
+  if (dataFormat.majorFormat != kDataFormatTypeAudio || dataFormat.specifier != kDataFormatSpecifierWaveFormatEx) return kErrNoMatch;
 
   WaveFormatEx wave;
   std::memcpy(&wave, format + sizeof(KsDataFormat), sizeof wave);
@@ -44,7 +44,7 @@ uint32_t checkConnectFormat(const PinSpec& pin, bool exactChannels, const uint8_
   } else if (dataFormat.formatSize < sizeof(KsDataFormat) + sizeof(WaveFormatEx) + wave.cbSize) {
     return kErrInvalidParameter;
   }
-  if (subFormat != kSubtypePcm || dataFormat.subFormat != kSubtypePcm) return kErrNoMatch;
+  if (subFormat != kDataFormatSubtypePcm || dataFormat.subFormat != kDataFormatSubtypePcm) return kErrNoMatch;
 
   // The record must describe itself consistently: whole bytes, frame size, byte rate.
   const uint32_t bits = wave.bitsPerSample;

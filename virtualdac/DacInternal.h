@@ -242,6 +242,9 @@ BOOLEAN WINAPI hidFreePreparsedData(PHIDP_PREPARSED_DATA);
 NTSTATUS WINAPI hidGetCaps(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
 HRESULT WINAPI coCreateInstance(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 
+// The HID device-interface class the DAC's control function registers under.
+inline constexpr Guid kHidInterfaceClass{0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 // Building blocks shared by the faces.
 std::string guidText(const Guid& g, bool upper);
 Guid toGuid(const GUID& g);

@@ -48,12 +48,12 @@ Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, D
   KsProperty request;
   std::memcpy(&request, in, sizeof request);
   if (request.set != kPropSetConnection) return {kErrSetNotFound, 0};
-  if (request.id == kConnectionState && request.flags == kPropertyGet) {
+  if (request.id == kPropertyConnectionState && request.flags == kPropertyTypeGet) {
     std::vector<uint8_t> reply(4);
     std::memcpy(reply.data(), &pin.state, 4);
     return deliverReply(reply, false, out, outSize);
   }
-  if (request.id == kConnectionState && request.flags == kPropertySet) {
+  if (request.id == kPropertyConnectionState && request.flags == kPropertyTypeSet) {
     if (!out || outSize < sizeof(uint32_t)) return {kErrInvalidParameter, 0};
     uint32_t next;
     std::memcpy(&next, out, sizeof next);
@@ -82,7 +82,7 @@ Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, D
     SetEvent(dac.wake);
     return {kErrSuccess, 0};
   }
-  if (request.id == kConnectionDataFormat && request.flags == kPropertyGet) {
+  if (request.id == kPropertyConnectionDataFormat && request.flags == kPropertyTypeGet) {
     return deliverReply(pin.connectFormat, false, out, outSize);
   }
   return {kErrNotFound, 0};

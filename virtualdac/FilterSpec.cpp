@@ -6,8 +6,8 @@ KsDataRangeAudio pcmRange(uint32_t bits, uint32_t minRate, uint32_t maxRate, uin
                           const Guid& specifier) {
   KsDataRangeAudio r{};
   r.dataRange.formatSize = sizeof(KsDataRangeAudio);
-  r.dataRange.majorFormat = kFormatTypeAudio;
-  r.dataRange.subFormat = kSubtypePcm;
+  r.dataRange.majorFormat = kDataFormatTypeAudio;
+  r.dataRange.subFormat = kDataFormatSubtypePcm;
   r.dataRange.specifier = specifier;
   r.maximumChannels = channels;
   r.minimumBitsPerSample = bits;
@@ -18,7 +18,7 @@ KsDataRangeAudio pcmRange(uint32_t bits, uint32_t minRate, uint32_t maxRate, uin
 }
 
 KsIdentifier standardStreamingInterface() { return {kInterfaceSetStandard, kInterfaceStandardStreaming, 0}; }
-KsIdentifier standardMedium() { return {kMediumSetStandard, kMediumAnyInstance, 0}; }
+KsIdentifier standardMedium() { return {kMediumSetStandard, kMediumTypeAnyInstance, 0}; }
 
 namespace {
 
@@ -26,7 +26,7 @@ namespace {
 // specifier, then the same with the DirectSound specifier, as audio drivers list them.
 std::vector<KsDataRangeAudio> streamingRanges(const RangeShape& shape) {
   std::vector<KsDataRangeAudio> ranges;
-  for (const Guid* specifier : {&kSpecifierWaveFormatEx, &kSpecifierDSound}) {
+  for (const Guid* specifier : {&kDataFormatSpecifierWaveFormatEx, &kDataFormatSpecifierDSound}) {
     for (uint32_t bits : shape.widths) {
       if (shape.rates.empty()) {
         ranges.push_back(pcmRange(bits, shape.minRate, shape.maxRate, shape.channels, *specifier));
@@ -42,9 +42,9 @@ std::vector<KsDataRangeAudio> streamingRanges(const RangeShape& shape) {
 KsDataRangeAudio analogRange() {
   KsDataRangeAudio r{};
   r.dataRange.formatSize = sizeof(KsDataRangeAudio);
-  r.dataRange.majorFormat = kFormatTypeAudio;
-  r.dataRange.subFormat = kSubtypeAnalog;
-  r.dataRange.specifier = kSpecifierNone;
+  r.dataRange.majorFormat = kDataFormatTypeAudio;
+  r.dataRange.subFormat = kDataFormatSubtypeAnalog;
+  r.dataRange.specifier = kDataFormatSpecifierNone;
   return r;
 }
 
@@ -80,9 +80,9 @@ PinSpec bridgePin(uint32_t dataFlow, const Guid& category, const char16_t* name)
 FilterSpec buildDacFilter(const RangeShape& shape, bool renderOnly, uint16_t vendorId, uint16_t productId) {
   FilterSpec f;
   f.pins.push_back(streamingPin(kDataFlowIn, shape, u"Playback"));
-  f.pins.push_back(bridgePin(kDataFlowOut, kNodeSpeaker, u"Speakers"));
+  f.pins.push_back(bridgePin(kDataFlowOut, kNodeTypeSpeaker, u"Speakers"));
   if (!renderOnly) {
-    f.pins.push_back(bridgePin(kDataFlowIn, kNodeLineConnector, u"Line In"));
+    f.pins.push_back(bridgePin(kDataFlowIn, kNodeTypeLineConnector, u"Line In"));
     f.pins.push_back(streamingPin(kDataFlowOut, shape, u"Record"));
   }
   // The S/PDIF output: a source pin (it connects to a sink elsewhere), never a sink.
@@ -92,13 +92,13 @@ FilterSpec buildDacFilter(const RangeShape& shape, bool renderOnly, uint16_t ven
   spdif.interfaces = {standardStreamingInterface()};
   spdif.mediums = {standardMedium()};
   spdif.ranges = {pcmRange(16, 48000, 48000, 2)};
-  spdif.category = kNodeSpdifInterface;
+  spdif.category = kNodeTypeSpdifInterface;
   spdif.name = u"S/PDIF Out";
   spdif.creatable = false;
   f.pins.push_back(spdif);
 
-  f.nodes = {kNodeVolume, kNodeMute, kNodeDac};
-  if (!renderOnly) f.nodes.insert(f.nodes.end(), {kNodeAdc, kNodeVolume, kNodeMute});
+  f.nodes = {kNodeTypeVolume, kNodeTypeMute, kNodeTypeDac};
+  if (!renderOnly) f.nodes.insert(f.nodes.end(), {kNodeTypeAdc, kNodeTypeVolume, kNodeTypeMute});
   f.categories = {kCategoryAudio, kCategoryRender};
   if (!renderOnly) f.categories.push_back(kCategoryCapture);
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "KsWire.h"
+#include "ModelWire.h"
 
 namespace tess::vdac {
 
@@ -51,7 +51,7 @@ struct FilterSpec {
 
 // A PCM range (WAVEFORMATEX specifier) for one width and a rate interval.
 KsDataRangeAudio pcmRange(uint32_t bits, uint32_t minRate, uint32_t maxRate, uint32_t channels,
-                          const Guid& specifier = kSpecifierWaveFormatEx);
+                          const Guid& specifier = kDataFormatSpecifierWaveFormatEx);
 // The standard streaming interface and medium every streaming pin carries.
 KsIdentifier standardStreamingInterface();
 KsIdentifier standardMedium();

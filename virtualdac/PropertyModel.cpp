@@ -95,36 +95,36 @@ bool pinPropertyReply(const PinSpec& pin, uint32_t propertyId, uint32_t currentI
     return true;
   }
   switch (propertyId) {
-    case kPinCInstances:
+    case kPropertyPinCInstances:
       reply = bytesOf(KsPinCInstances{pin.instances.possibleCount, currentInstances});
       return true;
-    case kPinGlobalCInstances:
+    case kPropertyPinGlobalCInstances:
       reply = bytesOf(KsPinCInstances{pin.globalInstances.possibleCount, currentInstances});
       return true;
-    case kPinNecessaryInstances:
+    case kPropertyPinNecessaryInstances:
       reply = bytesOf(uint32_t{0});
       return true;
-    case kPinDataFlow:
+    case kPropertyPinDataFlow:
       reply = bytesOf(pin.dataFlow);
       return true;
-    case kPinCommunication:
+    case kPropertyPinCommunication:
       reply = bytesOf(pin.communication);
       return true;
-    case kPinCategory:
+    case kPropertyPinCategory:
       reply = bytesOf(pin.category);
       return true;
-    case kPinName:
+    case kPropertyPinName:
       reply = nameReply(pin);
       return true;
-    case kPinDataRanges:
+    case kPropertyPinDataRanges:
       reply = dataRangesReply(pin);
       multipleItem = true;
       return true;
-    case kPinInterfaces:
+    case kPropertyPinInterfaces:
       reply = multipleItemReply(pin.interfaces.data(), sizeof(KsIdentifier), static_cast<uint32_t>(pin.interfaces.size()));
       multipleItem = true;
       return true;
-    case kPinMediums:
+    case kPropertyPinMediums:
       reply = multipleItemReply(pin.mediums.data(), sizeof(KsIdentifier), static_cast<uint32_t>(pin.mediums.size()));
       multipleItem = true;
       return true;
@@ -142,12 +142,12 @@ Reply answerFilterProperty(const FilterSpec& filter, const std::vector<uint32_t>
     return fail(kErrSetNotFound);
   }
   // Every filter property is read-only.
-  if (request.flags != kPropertyGet) return fail(kErrNotFound);
+  if (request.flags != kPropertyTypeGet) return fail(kErrNotFound);
 
   std::vector<uint8_t> reply;
   bool multipleItem = false;
   if (request.set == kPropSetPin) {
-    if (request.id == kPinCTypes) {
+    if (request.id == kPropertyPinCTypes) {
       reply = bytesOf(static_cast<uint32_t>(filter.pins.size()));
     } else {
       if (inSize < sizeof(KsPinProperty)) return fail(kErrInvalidParameter);
@@ -160,18 +160,18 @@ Reply answerFilterProperty(const FilterSpec& filter, const std::vector<uint32_t>
       }
     }
   } else if (request.set == kPropSetTopology) {
-    if (request.id == kTopologyNodes) {
+    if (request.id == kPropertyTopologyNodes) {
       reply = multipleItemReply(filter.nodes.data(), sizeof(Guid), static_cast<uint32_t>(filter.nodes.size()));
       if (filter.topologyShorterThanCount) putU32(reply, 4, static_cast<uint32_t>(filter.nodes.size() + 2));
       multipleItem = true;
-    } else if (request.id == kTopologyCategories) {
+    } else if (request.id == kPropertyTopologyCategories) {
       reply = multipleItemReply(filter.categories.data(), sizeof(Guid), static_cast<uint32_t>(filter.categories.size()));
       multipleItem = true;
     } else {
       return fail(kErrNotFound);
     }
   } else {
-    if (request.id != kGeneralComponentId) return fail(kErrNotFound);
+    if (request.id != kPropertyGeneralComponentId) return fail(kErrNotFound);
     reply = bytesOf(filter.componentId);
   }
   return deliverReply(reply, multipleItem, out, outSize);

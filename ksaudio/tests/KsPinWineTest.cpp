@@ -102,11 +102,11 @@ TEST_F(KsWineTest, PinUsabilityTests) {
     foreignMedium.interfaces = {base.interfaces[0], base.interfaces[0], base.interfaces[0]};
     foreignMedium.mediums = {{tess::vdac::kInterfaceSetStandard, 0, 0}};
     tess::vdac::PinSpec analogOnly = base;  // 7: no wave sub-format anywhere
-    for (auto& r : analogOnly.ranges) r.dataRange.subFormat = tess::vdac::kSubtypeAnalog;
+    for (auto& r : analogOnly.ranges) r.dataRange.subFormat = tess::ks::kDataFormatSubtypeAnalog;
     tess::vdac::PinSpec mixed = base;  // 8: analog first (dropped), PCM, then analog (kept)
     mixed.ranges = {base.ranges[0], base.ranges[1], base.ranges[2]};
-    mixed.ranges[0].dataRange.subFormat = tess::vdac::kSubtypeAnalog;
-    mixed.ranges[2].dataRange.subFormat = tess::vdac::kSubtypeAnalog;
+    mixed.ranges[0].dataRange.subFormat = tess::ks::kDataFormatSubtypeAnalog;
+    mixed.ranges[2].dataRange.subFormat = tess::ks::kDataFormatSubtypeAnalog;
     f.pins.insert(f.pins.end(), {noInterface, foreignMedium, analogOnly, mixed});
   };
   Use(config);
@@ -157,8 +157,8 @@ TEST_F(KsWineTest, AudioFilterSkipsPinsWhoseDescriptorCannotBeRead) {
   DacConfig config;
   config.editFilter = [](tess::vdac::FilterSpec& f) {
     std::vector<uint8_t> tooLong(8, 0);
-    f.pins[3].rawReplies[tess::vdac::kPinDataFlow] = tooLong;       // record pin
-    f.pins[4].rawReplies[tess::vdac::kPinCommunication] = tooLong;  // S/PDIF pin
+    f.pins[3].rawReplies[tess::ks::kPropertyPinDataFlow] = tooLong;       // record pin
+    f.pins[4].rawReplies[tess::ks::kPropertyPinCommunication] = tooLong;  // S/PDIF pin
   };
   Use(config);
   std::string path;
@@ -293,7 +293,7 @@ TEST_F(KsWineTest, InvalidHandlesAndEmptyReplies) {
 
   // A variable-size property whose size is 0 stores no buffer.
   DacConfig config;
-  config.editFilter = [](tess::vdac::FilterSpec& f) { f.pins[1].rawReplies[tess::vdac::kPinMediums] = {}; };
+  config.editFilter = [](tess::vdac::FilterSpec& f) { f.pins[1].rawReplies[tess::ks::kPropertyPinMediums] = {}; };
   Use(config);
   std::string path;
   ASSERT_TRUE(FindDac(&path));

@@ -18,7 +18,7 @@ using namespace tess::vdac;
 namespace {
 
 KsPinProperty pinRequest(uint32_t pinId, uint32_t id, const Guid& set = kPropSetPin) {
-  return KsPinProperty{{set, id, kPropertyGet}, pinId, 0};
+  return KsPinProperty{{set, id, kPropertyTypeGet}, pinId, 0};
 }
 
 FilterSpec dacFilter(bool renderOnly = false) { return buildDacFilter(RangeShape{}, renderOnly, 0x1209, 0x0007); }
@@ -38,7 +38,7 @@ uint32_t u32(const std::vector<uint8_t>& v, size_t offset) {
 TEST(PropertyModel, DacFilterShape) {
   FilterSpec f = dacFilter();
   uint32_t count = 0;
-  ASSERT_EQ(ask(f, pinRequest(0, kPinCTypes), &count, 4).error, kErrSuccess);
+  ASSERT_EQ(ask(f, pinRequest(0, kPropertyPinCTypes), &count, 4).error, kErrSuccess);
   EXPECT_EQ(count, 5u);
   struct Expect {
     uint32_t pin, flow, communication;
@@ -49,62 +49,62 @@ TEST(PropertyModel, DacFilterShape) {
               {4, kDataFlowOut, kCommunicationSource}};
   for (const Expect& e : pins) {
     uint32_t value = 0;
-    ASSERT_EQ(ask(f, pinRequest(e.pin, kPinDataFlow), &value, 4).error, kErrSuccess);
+    ASSERT_EQ(ask(f, pinRequest(e.pin, kPropertyPinDataFlow), &value, 4).error, kErrSuccess);
     EXPECT_EQ(value, e.flow) << e.pin;
-    ASSERT_EQ(ask(f, pinRequest(e.pin, kPinCommunication), &value, 4).error, kErrSuccess);
+    ASSERT_EQ(ask(f, pinRequest(e.pin, kPropertyPinCommunication), &value, 4).error, kErrSuccess);
     EXPECT_EQ(value, e.communication) << e.pin;
   }
-  ASSERT_EQ(ask(dacFilter(true), pinRequest(0, kPinCTypes), &count, 4).error, kErrSuccess);
+  ASSERT_EQ(ask(dacFilter(true), pinRequest(0, kPropertyPinCTypes), &count, 4).error, kErrSuccess);
   EXPECT_EQ(count, 3u);
 }
 
 TEST(PropertyModel, SizeRules) {
   FilterSpec f = dacFilter();
   // Size query: output size 0.
-  Reply r = ask(f, pinRequest(0, kPinDataRanges), nullptr, 0);
+  Reply r = ask(f, pinRequest(0, kPropertyPinDataRanges), nullptr, 0);
   EXPECT_EQ(r.error, kErrMoreData);
   const uint32_t size = r.bytes;
   EXPECT_EQ(size, 8u + 6 * 88);  // 3 widths, WAVEFORMATEX and DirectSound specifiers
   std::vector<uint8_t> buffer(size + 16, 0xEE);
   // Short buffer: fails and writes nothing.
-  r = ask(f, pinRequest(0, kPinDataRanges), buffer.data(), size - 1);
+  r = ask(f, pinRequest(0, kPropertyPinDataRanges), buffer.data(), size - 1);
   EXPECT_EQ(r.error, kErrInsufficientBuffer);
   EXPECT_EQ(r.bytes, 0u);
   EXPECT_EQ(buffer[0], 0xEE);
   // Header only, and the total size alone.
-  r = ask(f, pinRequest(0, kPinDataRanges), buffer.data(), 8);
+  r = ask(f, pinRequest(0, kPropertyPinDataRanges), buffer.data(), 8);
   EXPECT_EQ(r.error, kErrSuccess);
   EXPECT_EQ(u32(buffer, 0), size);
   EXPECT_EQ(u32(buffer, 4), 6u);
   // Exact and larger buffers get exactly the reply.
-  r = ask(f, pinRequest(0, kPinDataRanges), buffer.data(), buffer.size());
+  r = ask(f, pinRequest(0, kPropertyPinDataRanges), buffer.data(), buffer.size());
   EXPECT_EQ(r.error, kErrSuccess);
   EXPECT_EQ(r.bytes, size);
   EXPECT_EQ(buffer[size], 0xEE);
   // Fixed-size properties follow the same rules.
-  EXPECT_EQ(ask(f, pinRequest(0, kPinCategory), nullptr, 0).error, kErrMoreData);
+  EXPECT_EQ(ask(f, pinRequest(0, kPropertyPinCategory), nullptr, 0).error, kErrMoreData);
   uint8_t small[8];
-  EXPECT_EQ(ask(f, pinRequest(0, kPinCategory), small, sizeof small).error, kErrInsufficientBuffer);
+  EXPECT_EQ(ask(f, pinRequest(0, kPropertyPinCategory), small, sizeof small).error, kErrInsufficientBuffer);
 }
 
 TEST(PropertyModel, UnsupportedRequests) {
   FilterSpec f = dacFilter();
   uint8_t out[64];
-  EXPECT_EQ(ask(f, pinRequest(0, kPinPhysicalConnection), out, sizeof out).error, kErrNotFound);
-  EXPECT_EQ(ask(f, pinRequest(9, kPinDataFlow), out, sizeof out).error, kErrInvalidParameter);
+  EXPECT_EQ(ask(f, pinRequest(0, kPropertyPinPhysicalConnection), out, sizeof out).error, kErrNotFound);
+  EXPECT_EQ(ask(f, pinRequest(9, kPropertyPinDataFlow), out, sizeof out).error, kErrInvalidParameter);
   EXPECT_EQ(ask(f, pinRequest(0, 0, kPropSetConnection), out, sizeof out).error, kErrSetNotFound);
-  KsPinProperty set = pinRequest(0, kPinDataFlow);
-  set.property.flags = kPropertySet;
+  KsPinProperty set = pinRequest(0, kPropertyPinDataFlow);
+  set.property.flags = kPropertyTypeSet;
   EXPECT_EQ(ask(f, set, out, sizeof out).error, kErrNotFound);
   // A pin property needs the pin id; a request shorter than a KSPROPERTY is refused.
-  KsProperty plain{kPropSetPin, kPinDataFlow, kPropertyGet};
+  KsProperty plain{kPropSetPin, kPropertyPinDataFlow, kPropertyTypeGet};
   EXPECT_EQ(answerFilterProperty(f, {}, &plain, sizeof plain, out, sizeof out).error, kErrInvalidParameter);
   EXPECT_EQ(answerFilterProperty(f, {}, &plain, 20, out, sizeof out).error, kErrInvalidParameter);
 }
 
 TEST(PropertyModel, TopologyComponentAndNames) {
   FilterSpec f = dacFilter();
-  KsProperty nodes{kPropSetTopology, kTopologyNodes, kPropertyGet};
+  KsProperty nodes{kPropSetTopology, kPropertyTopologyNodes, kPropertyTypeGet};
   std::vector<uint8_t> buffer(256);
   Reply r = answerFilterProperty(f, {}, &nodes, sizeof nodes, buffer.data(), buffer.size());
   ASSERT_EQ(r.error, kErrSuccess);
@@ -115,12 +115,12 @@ TEST(PropertyModel, TopologyComponentAndNames) {
   EXPECT_EQ(u32(buffer, 4), 8u);
   EXPECT_EQ(r.bytes, 8u + 6 * 16);
 
-  KsProperty component{kPropSetGeneral, kGeneralComponentId, kPropertyGet};
+  KsProperty component{kPropSetGeneral, kPropertyGeneralComponentId, kPropertyTypeGet};
   KsComponentId id;
   EXPECT_EQ(answerFilterProperty(f, {}, &component, sizeof component, &id, sizeof id).bytes, 72u);
 
   char16_t name[64] = {};
-  r = ask(f, pinRequest(0, kPinName), name, sizeof name);
+  r = ask(f, pinRequest(0, kPropertyPinName), name, sizeof name);
   EXPECT_EQ(r.bytes, sizeof(u"Playback"));
   EXPECT_EQ(std::u16string(name), u"Playback");
 }
@@ -139,9 +139,9 @@ TEST(PropertyModel, ReplyFaults) {
   for (const Case& c : cases) {
     FilterSpec f = dacFilter();
     f.pins[0].fault = c.fault;
-    Reply size = ask(f, pinRequest(0, kPinDataRanges), nullptr, 0);
+    Reply size = ask(f, pinRequest(0, kPropertyPinDataRanges), nullptr, 0);
     std::vector<uint8_t> reply(size.bytes);
-    ASSERT_EQ(ask(f, pinRequest(0, kPinDataRanges), reply.data(), reply.size()).error, kErrSuccess);
+    ASSERT_EQ(ask(f, pinRequest(0, kPropertyPinDataRanges), reply.data(), reply.size()).error, kErrSuccess);
     EXPECT_EQ(u32(reply, 0), reply.size());
     EXPECT_EQ(u32(reply, 4), 6u + c.countExtra);
     EXPECT_EQ(reply.size(), 8u + 5 * 88 + c.lastBytes);
@@ -151,14 +151,14 @@ TEST(PropertyModel, ReplyFaults) {
   FilterSpec f = dacFilter();
   f.pins[3].fault = ReplyFault::NameWithoutTerminator;
   std::vector<uint8_t> name(300, 0);
-  Reply r = ask(f, pinRequest(3, kPinName), name.data(), 259);
+  Reply r = ask(f, pinRequest(3, kPropertyPinName), name.data(), 259);
   ASSERT_EQ(r.error, kErrSuccess);
   ASSERT_EQ(r.bytes, 259u);
   for (size_t i = 0; i < 259; ++i) ASSERT_NE(name[i], 0) << i;
 
-  f.pins[3].rawReplies[kPinDataFlow] = {1, 2};
+  f.pins[3].rawReplies[kPropertyPinDataFlow] = {1, 2};
   uint8_t raw[4] = {};
-  r = ask(f, pinRequest(3, kPinDataFlow), raw, sizeof raw);
+  r = ask(f, pinRequest(3, kPropertyPinDataFlow), raw, sizeof raw);
   EXPECT_EQ(r.bytes, 2u);
   EXPECT_EQ(raw[1], 2);
 }
@@ -169,9 +169,9 @@ std::vector<uint8_t> connectFormat(uint16_t channels, uint16_t bits, uint32_t ra
   std::vector<uint8_t> v(sizeof(KsDataFormat) + sizeof(WaveFormatExtensible));
   KsDataFormat d{};
   d.formatSize = static_cast<uint32_t>(extensible ? v.size() : sizeof(KsDataFormat) + sizeof(WaveFormatEx));
-  d.majorFormat = kFormatTypeAudio;
-  d.subFormat = kSubtypePcm;
-  d.specifier = kSpecifierWaveFormatEx;
+  d.majorFormat = kDataFormatTypeAudio;
+  d.subFormat = kDataFormatSubtypePcm;
+  d.specifier = kDataFormatSpecifierWaveFormatEx;
   WaveFormatExtensible w{};
   w.format.formatTag = extensible ? kWaveFormatExtensible : kWaveFormatPcm;
   w.format.channels = channels;
@@ -182,7 +182,7 @@ std::vector<uint8_t> connectFormat(uint16_t channels, uint16_t bits, uint32_t ra
   w.format.cbSize = extensible ? 22 : 0;
   w.validBitsPerSample = bits;
   w.channelMask = 3;
-  w.subFormat = kSubtypePcm;
+  w.subFormat = kDataFormatSubtypePcm;
   std::memcpy(v.data(), &d, sizeof d);
   std::memcpy(v.data() + sizeof d, &w, sizeof w);
   return v;
