@@ -72,7 +72,7 @@ bool Dac::build(const DacConfig& c) {
   config = c;
 
   auto addAudio = [&](const std::string& instanceId, const std::string& friendly, const std::string& description,
-                      const std::vector<std::string>& hardwareIds, FilterSpec spec, AliasState render,
+                      const std::vector<std::string>& hardwareIds, FilterSpec shape, AliasState render,
                       AliasState capture, bool isDac) {
     DeviceNode node;
     node.instanceId = instanceId;
@@ -88,8 +88,8 @@ bool Dac::build(const DacConfig& c) {
     const int device = static_cast<int>(devices.size()) - 1;
 
     FilterDevice filter;
-    filter.instances.assign(spec.pins.size(), 0);
-    filter.spec = std::move(spec);
+    filter.instances.assign(shape.pins.size(), 0);
+    filter.shape = std::move(shape);
     filter.device = device;
     filter.interfaceFriendlyName = friendly;
     filter.isDac = isDac;
@@ -147,13 +147,13 @@ bool Dac::build(const DacConfig& c) {
   };
 
   int otherIndex = 0;
-  auto addOther = [&](const AudioDeviceSpec& spec) {
+  auto addOther = [&](const AudioDeviceSpec& device) {
     char serial[32];
     std::snprintf(serial, sizeof serial, "6&3D%06X&0&%04X", 0x1A2B00 + otherIndex, otherIndex + 1);
     ++otherIndex;
-    const std::string ids = usbIds(spec.vendorId, spec.productId) + miSuffix(spec.interfaceNumber);
-    addAudio(spec.bus + "\\" + ids + "\\" + serial, spec.friendlyName, spec.deviceDescription,
-             {spec.bus + "\\" + ids}, spec.filter, spec.renderAlias, spec.captureAlias, false);
+    const std::string ids = usbIds(device.vendorId, device.productId) + miSuffix(device.interfaceNumber);
+    addAudio(device.bus + "\\" + ids + "\\" + serial, device.friendlyName, device.deviceDescription,
+             {device.bus + "\\" + ids}, device.filter, device.renderAlias, device.captureAlias, false);
   };
 
   for (const AudioDeviceSpec& other : c.otherAudioDevices) {
@@ -194,7 +194,7 @@ bool Dac::build(const DacConfig& c) {
 
   for (const FilterDevice& f : filters) {
     if (!f.isDac) continue;
-    for (uint32_t id = 0; id < f.spec.pins.size(); ++id) dacPins[id];
+    for (uint32_t id = 0; id < f.shape.pins.size(); ++id) dacPins[id];
   }
 
   char root[96];

@@ -60,7 +60,7 @@ struct InterfaceEntry {
 };
 
 struct FilterDevice {
-  FilterSpec spec;
+  FilterSpec shape;
   std::vector<uint32_t> instances;  // live pin instances per pin id
   int device = -1;
   std::string interfaceFriendlyName;  // "FriendlyName" in the interface key

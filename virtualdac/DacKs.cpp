@@ -230,7 +230,7 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
     if (object.dead || dac.familyRemoved(filter.device)) return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
     if (code != IOCTL_KS_PROPERTY) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
     ++dac.counters.propertyRequests;
-    Reply r = answerFilterProperty(filter.spec, filter.instances, in, inSize, out, outSize);
+    Reply r = answerFilterProperty(filter.shape, filter.instances, in, inSize, out, outSize);
     return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, false));
   }
   if (object.kind != ObjectKind::Pin) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
@@ -302,10 +302,10 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
   };
   if (object->dead || dac->familyRemoved(filter.device)) return reject(ERROR_DEVICE_REMOVED);
   if (!connect || !pinHandle) return reject(ERROR_INVALID_PARAMETER);
-  if (connect->PinId >= filter.spec.pins.size()) return reject(ERROR_INVALID_PARAMETER);
+  if (connect->PinId >= filter.shape.pins.size()) return reject(ERROR_INVALID_PARAMETER);
   const uint32_t pinId = connect->PinId;
-  const PinSpec& spec = filter.spec.pins[pinId];
-  if (!spec.creatable) return reject(ERROR_NOT_SUPPORTED);
+  const PinSpec& pinShape = filter.shape.pins[pinId];
+  if (!pinShape.creatable) return reject(ERROR_NOT_SUPPORTED);
   if (connect->PinToHandle != nullptr) return reject(ERROR_INVALID_PARAMETER);
 
   // The interface and medium asked for must be among those the pin offers.
@@ -315,10 +315,10 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
     }
     return false;
   };
-  if (!offered(spec.interfaces, connect->Interface) || !offered(spec.mediums, connect->Medium)) {
+  if (!offered(pinShape.interfaces, connect->Interface) || !offered(pinShape.mediums, connect->Medium)) {
     return reject(ERROR_NO_MATCH);
   }
-  if (filter.instances[pinId] >= spec.instances.possibleCount) return reject(ERROR_BUSY);
+  if (filter.instances[pinId] >= pinShape.instances.possibleCount) return reject(ERROR_BUSY);
 
   // The data format follows the connect record; its own size says how far it reaches
   // (bounded, as no wave format is larger).
@@ -327,7 +327,7 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
   std::memcpy(&formatSize, format, sizeof formatSize);
   if (formatSize > 4096) return reject(ERROR_INVALID_PARAMETER);
   StreamFormat streamFormat;
-  const uint32_t error = checkConnectFormat(spec, filter.spec.exactChannels, format, formatSize, streamFormat);
+  const uint32_t error = checkConnectFormat(pinShape, filter.shape.exactChannels, format, formatSize, streamFormat);
   if (error != kErrSuccess) return reject(error);
 
   HandleObject pinObject(ObjectKind::Pin);
@@ -335,7 +335,7 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
   Pin& pin = *pinObject.pin;
   pin.filter = object->filter;
   pin.pinId = pinId;
-  pin.render = spec.dataFlow == kDataFlowIn;
+  pin.render = pinShape.dataFlow == kDataFlowIn;
   pin.format = streamFormat;
   pin.connectFormat.assign(format, format + formatSize);
   if (filter.isDac) {
