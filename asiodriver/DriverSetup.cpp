@@ -14,9 +14,6 @@
 namespace tess {
 namespace {
 
-// KSDATAFORMAT_SUBTYPE_PCM.
-const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-
 uint32_t channelMaskFor(uint32_t channels) {
   switch (channels) {
     case 4: return 0x33;
@@ -31,7 +28,7 @@ bool pinTakes(const CKsAudPin* pin, uint32_t width, uint32_t rate, uint32_t& max
   bool match = false;
   maxChannels = 0;
   for (const ks::KsDataRangeAudio* range : pin->m_listDataRange) {
-    if (std::memcmp(&range->dataRange.subFormat, &kSubtypePcm, sizeof kSubtypePcm) != 0) continue;
+    if (range->dataRange.subFormat != ks::kDataFormatSubtypePcm) continue;
     if (width < range->minimumBitsPerSample || width > range->maximumBitsPerSample) continue;
     if (rate < range->minimumSampleFrequency || rate > range->maximumSampleFrequency) continue;
     match = true;
@@ -93,7 +90,8 @@ bool CAsioSample::openPinFormat(uint32_t channels, uint32_t width, uint32_t rate
   wfe.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
   wfe.Samples.wValidBitsPerSample = static_cast<WORD>(width);
   wfe.dwChannelMask = channelMaskFor(channels);
-  wfe.SubFormat = kSubtypePcm;
+  static_assert(sizeof wfe.SubFormat == sizeof ks::kDataFormatSubtypePcm, "GUID layout");
+  std::memcpy(&wfe.SubFormat, &ks::kDataFormatSubtypePcm, sizeof wfe.SubFormat);
   if (FAILED(pin->SetFormat(&wfe.Format)) || FAILED(pin->Instantiate(FALSE))) return false;
   if (FAILED(pin->Reset())) {
     pin->ClosePin();  // a pin we cannot flush is not used, and its handle not kept
