@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -276,12 +277,14 @@ TEST_F(CoInstaller, InstallTrustsTheCertificateInBothMachineStores) {
     CertCloseStore(store, 0);
     return found != nullptr;
   };
+  // Untrusted again through the stores' registry keys, where both machine stores keep it.
   auto untrust = [cert](const char* storeName) {
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, storeName);
-    if (!store) return;
-    PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr);
-    if (found) CertDeleteCertificateFromStore(found);
-    CertCloseStore(store, 0);
+    BYTE hash[20] = {};
+    DWORD size = sizeof hash;
+    if (!CertGetCertificateContextProperty(cert, CERT_HASH_PROP_ID, hash, &size)) return;
+    char hex[41] = {};
+    for (DWORD i = 0; i < size; ++i) std::snprintf(hex + 2 * i, 3, "%02X", hash[i]);
+    deleteTree((std::string("SOFTWARE\\Microsoft\\SystemCertificates\\") + storeName + "\\Certificates\\" + hex).c_str());
   };
   untrust("Root");
   untrust("TrustedPublisher");
