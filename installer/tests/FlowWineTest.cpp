@@ -180,13 +180,10 @@ TEST_F(CoInstaller, SystemClassesChooseFolderSearchPathInfsAndDll) {
     const std::vector<std::string> order = installedPackageInfs();
     EXPECT_EQ(order, c.installed);
     EXPECT_EQ(run.usbLog, std::vector<std::string>{"reenumerate root 0"});
-    // The DLL for the class; on XP (an x86 system by the classification) only the root one.
+    // The real driver registered under the DLL name for the class.
     ASSERT_TRUE(waitFor([] { return registeredAsioFile().has_value(); }));
     const std::string registered = *registeredAsioFile();
     EXPECT_NE(registered.find(c.dll), std::string::npos) << registered;
-    if (c.driverFolder == std::string("DriverXP")) {
-      EXPECT_EQ(registered, std::string(kPackageFolder) + c.dll);
-    }
 
     // Installing again adds the folder once.
     run = runInstaller({});
@@ -373,4 +370,53 @@ TEST_F(CoInstaller, RestartQuestionNoWritesTheStatusYesRecordsOneRestart) {
   RunResult run = runInstaller(removal);
   EXPECT_FALSE(run.restartQuestionSeen);
   EXPECT_TRUE(run.usbLog.empty());
+}
+
+// Which copies RegSvr32.exe registers: the package folder's, and its x64\ one unless the
+// classification says x86 (XP: major version 5); the W name from Windows 10 1703 on.
+TEST_F(CoInstaller, RegistersThePackageDllAndOnA64BitSystemItsX64Copy) {
+  const std::string folder = "C:\\coinst\\markers\\";
+  CreateDirectoryA("C:\\coinst\\markers", nullptr);
+  CreateDirectoryA((folder + "x64").c_str(), nullptr);
+  std::string marker = std::string("Z:") + COINST_MARKER_DLL;
+  std::replace(marker.begin(), marker.end(), '/', '\\');
+  for (const char* name : {"Marker.dll", "MarkerW.dll"}) {
+    ASSERT_TRUE(CopyFileA(marker.c_str(), (folder + name).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(marker.c_str(), (folder + "x64\\" + name).c_str(), FALSE));
+  }
+  auto registered = [] {
+    std::vector<std::string> paths;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TessCoinstTest\\Registered", 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return paths;
+    char name[MAX_PATH];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      paths.push_back(name);
+    }
+    RegCloseKey(key);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  struct Case { const char* version; DWORD build; std::vector<std::string> paths; } cases[] = {
+      {"6.1", 7601, {folder + "Marker.dll", folder + "x64\\Marker.dll"}},
+      {"5.1", 2600, {folder + "Marker.dll"}},
+      {"10.0", 15063, {folder + "MarkerW.dll", folder + "x64\\MarkerW.dll"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    deleteTree("SOFTWARE\\TessCoinstTest");
+    setWindowsVersion(c.version, c.build);
+    clearPackageKeys();
+    writePackageKey(kPackageKey, 0x04);
+    setText(kPackageKey, "InstallPath", folder);
+    setText(kPackageKey, "AsioDllFileName", "Marker.dll");
+    setText(kPackageKey, "AsioWDllFileName", "MarkerW.dll");
+    runInstaller({});
+    EXPECT_EQ(registered(), c.paths);
+    runInstaller(withArgs("/U"));
+    EXPECT_TRUE(registered().empty());
+  }
+  deleteTree("SOFTWARE\\TessCoinstTest");
 }
