@@ -13,8 +13,8 @@ Unicode true
 !include LogicLib.nsh
 !include FileFunc.nsh
 
-!ifndef VERSION | PACKAGE_DIR | OUT_FILE
-  !error "VERSION, PACKAGE_DIR and OUT_FILE must be defined"
+!ifndef VERSION | PACKAGE_DIR | OUT_FILE | FILES_NSH
+  !error "VERSION, PACKAGE_DIR, OUT_FILE and FILES_NSH must be defined"
 !endif
 
 !define PRODUCT     "Tessaline USB 2"
@@ -199,8 +199,10 @@ Section "Uninstall"
 
   Delete "${SHORTCUT}"
   RMDir "$SMPROGRAMS\Tessaline USB 2"
-  RMDir /r /REBOOTOK "$INSTDIR"
-  RMDir "$INSTDIR\.."
+  !include "${FILES_NSH}"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  RMDir "$PROGRAMFILES64\Tessaline"
 
   DeleteRegKey HKLM "${PKEY}"
   DeleteRegKey /ifempty HKLM "${PKEY_PARENT}"

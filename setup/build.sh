@@ -16,6 +16,12 @@ cp -r "$package" "$stage"
 # Test programs and the virtual DAC stay out of what a user installs.
 find "$stage" \( -iname 'asiohost.exe' -o -iname 'asioprobe.exe' -o -iname 'asiostatus.exe' \
   -o -iname '*virtualdac*' -o -iname '*.debug' \) -exec rm -f {} +
+# The uninstaller deletes exactly these files and folders, never a folder by wildcard:
+# a copy of it run elsewhere must not empty that folder.
+{
+  (cd "$stage" && find . -type f | sort) | sed 's|^\./||; s|/|\\|g; s|.*|  Delete "$INSTDIR\\&"|'
+  (cd "$stage" && find . -mindepth 1 -type d | sort -r) | sed 's|^\./||; s|/|\\|g; s|.*|  RMDir "$INSTDIR\\&"|'
+} > "$out/installed-files.nsh"
 signed=""
 for f in $(find "$stage" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort); do
   sh "$here/sign.sh" "$cert" "$key" "$f"
@@ -23,7 +29,7 @@ for f in $(find "$stage" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort);
 done
 for target in amd64-unicode:Setup.exe x86-unicode:Setup-x86.exe; do
   makensis -V2 -DTARGET="${target%%:*}" -DVERSION="$version" -DPACKAGE_DIR="$stage" \
-    -DOUT_FILE="$out/${target#*:}" -DSIGN_CMD="sh $here/sign.sh $cert $key" "$here/Setup.nsi"
+    -DOUT_FILE="$out/${target#*:}" -DFILES_NSH="$out/installed-files.nsh" -DSIGN_CMD="sh $here/sign.sh $cert $key" "$here/Setup.nsi"
   sh "$here/sign.sh" "$cert" "$key" "$out/${target#*:}"
 done
 for f in $signed "$out/Setup.exe" "$out/Setup-x86.exe"; do
