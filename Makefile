@@ -14,9 +14,13 @@ all: build
 deps:
 	@tools/deps.sh
 
+CONFIGURE_WIN64 := cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+# What `make demo` runs, and nothing else, so a newcomer sees the product in minutes.
+DEMO_TARGETS := TessalineUsbAudioDevice2ASIO asioprobe asiohost asiostatus
+
 configure: deps
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTESS_SANITIZE=ON
-	cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+	$(CONFIGURE_WIN64)
 	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DTESS_TESTS=OFF
 
 build: configure
@@ -42,7 +46,9 @@ test-native:
 test-wine:
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(WIN64) --output-on-failure -j 1
 
-demo: build
+demo: deps
+	$(CONFIGURE_WIN64)
+	cmake --build $(WIN64) -j $(JOBS) --target $(DEMO_TARGETS)
 	tools/demo.sh $(WIN64)
 
 # Native kernels, then the driver under the virtual DAC through asiohost (x64 build).
