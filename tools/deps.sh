@@ -6,7 +6,7 @@ PKGS="make cmake g++ clang libclang-rt-14-dev
  wine wine64 xvfb xauth x11-apps imagemagick
  googletest libbenchmark-dev
  libfreetype-dev fonts-dejavu-core libpng-dev zlib1g-dev pkg-config
- openssl"
+ nsis osslsigncode openssl xdotool"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
