@@ -134,7 +134,10 @@ void CAsioSample::getDriverName(char* name) {
 
 int32_t CAsioSample::getDriverVersion() { return 2; }
 
-void CAsioSample::getErrorMessage(char*) {}
+void CAsioSample::getErrorMessage(char* string) {
+  // The host's buffer holds 124 bytes; it always gets a terminated message.
+  if (string) lstrcpynA(string, m_errorMessage, kErrorMessageBytes);
+}
 
 ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
   int32_t in = m_selected[kCapture] ? static_cast<int32_t>(m_selected[kCapture]->totalChannels) : 0;
@@ -287,16 +290,19 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   bool inputRequested = false;
   for (int32_t i = 0; i < numChannels; ++i) inputRequested |= bufferInfos[i].isInput != ASIOFalse;
 
+  setErrorMessage("");
   if (inputs > 0 && inputRequested) err = prepareDirection(kCapture, bufferInfos, numChannels, bufferSize);
   if (err == ASE_OK && outputs > 0) err = prepareDirection(kRender, bufferInfos, numChannels, bufferSize);
   if (err == ASE_OK) {
     m_callbacks = *callbacks;
     m_bufferSize = static_cast<uint32_t>(bufferSize);
     err = startStreamThreads();
+    if (err != ASE_OK) setErrorMessage("The driver could not start its streaming threads");
   }
   if (err != ASE_OK) {
-    m_state = kStatePrepared;  // so that disposeBuffers releases what was made
-    disposeBuffers();
+    // Nothing was published and nothing told to the device: only release what was made.
+    if (err == ASE_NoMemory && !m_errorMessage[0]) setErrorMessage("Out of memory for the buffers");
+    releaseBuffers();
     return err;
   }
   probeHostFeatures();
@@ -317,15 +323,21 @@ ASIOError CAsioSample::disposeBuffers() {
   if (m_state == kStateRunning) stop();
   // Without buffers there is nothing to release (and nothing to report to the device).
   if (m_state != kStatePrepared) return ASE_InvalidParameter;
-  stopStreamThreads();
-  if (m_active[kCapture]) releaseDirection(kCapture);
-  if (m_active[kRender]) releaseDirection(kRender);
+  releaseBuffers();
   m_state = kStateInitialized;
   m_status.publishDisposed(identity());
   for (fmt::HidCommand mode : fmt::kDsdModesOffOrder) sendHidCommand(mode, false);
-  m_active[kRender] = m_active[kCapture] = nullptr;
   return err;
 }
+
+void CAsioSample::releaseBuffers() {
+  stopStreamThreads();
+  if (m_active[kCapture]) releaseDirection(kCapture);
+  if (m_active[kRender]) releaseDirection(kRender);
+  m_active[kRender] = m_active[kCapture] = nullptr;
+}
+
+void CAsioSample::setErrorMessage(const char* text) { lstrcpynA(m_errorMessage, text, sizeof m_errorMessage); }
 
 ASIOError CAsioSample::start() {
   ASIOError err = getChannels(nullptr, nullptr);
@@ -335,7 +347,9 @@ ASIOError CAsioSample::start() {
   m_state = kStateRunning;
   m_status.publishState(identity(), kStateRunning);
   err = waitForPump(m_pumpEvents[fmt::kStartEvent]);
+  if (err == ASE_OK) err = m_startResult;
   if (err != ASE_OK) {
+    setErrorMessage("The device did not start streaming: it is in use, removed or not answering");
     m_state = kStatePrepared;
     m_status.publishState(identity(), kStatePrepared);
   }

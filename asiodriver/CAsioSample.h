@@ -92,6 +92,9 @@ class CAsioSample : public IASIO, public CUnknown {
   ASIOError prepareDirection(Direction dir, const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize);
   void releaseDirection(Direction dir);
   bool openPinFormat(uint32_t channels, uint32_t width, uint32_t rate, CKsAudPin* pin);
+  // Stops the stream threads and releases both directions' buffers and pins.
+  void releaseBuffers();
+  void setErrorMessage(const char* text);
   ASIOError validateBufferInfos(const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize) const;
 
   // Engine (StreamEngine.cpp).
@@ -108,7 +111,8 @@ class CAsioSample : public IASIO, public CUnknown {
   void pumpLoop();
   void watchdogLoop();
   void messageLoop();
-  void setPinStates(KSSTATE state);
+  // False when any pin refused the state.
+  bool setPinStates(KSSTATE state);
   void stepPinsDown(uint32_t& pinState);
   void fillSilence(uint32_t packet);
   void submitPackets(uint32_t packet, bool write);
@@ -173,6 +177,11 @@ class CAsioSample : public IASIO, public CUnknown {
   uint64_t m_switchCount;
   volatile LONG m_outputCopied;  // the output of the current period reached its packet
   ASIOTime m_timeInfo;           // filled for bufferSwitchTimeInfo on the pump thread
+
+  volatile ASIOError m_startResult;  // the pump's verdict on the last start request
+
+  static constexpr int kErrorMessageBytes = 124;  // the host's buffer
+  char m_errorMessage[kErrorMessageBytes];
 
   drv::FeatureFlags m_features;
   HostFeatures m_hostFeatures;

@@ -169,13 +169,15 @@ void CAsioSample::askHostForReset() {
   if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
 }
 
-void CAsioSample::setPinStates(KSSTATE state) {
+bool CAsioSample::setPinStates(KSSTATE state) {
+  bool ok = true;
   for (Direction dir : {kCapture, kRender}) {
     RateRecord* record = m_active[dir];
     if (!record) continue;
     for (PinSlot& slot : record->slots)
-      if (slot.opened) slot.pin->SetState(state);
+      if (slot.opened) ok &= SUCCEEDED(slot.pin->SetState(state));
   }
+  return ok;
 }
 
 void CAsioSample::stepPinsDown(uint32_t& pinState) {
@@ -347,22 +349,29 @@ void CAsioSample::pumpLoop() {
             for (DWORD i = fmt::kControlEvents; i < count; ++i) ResetEvent(waits[i]);
             gate.clear();
             ring = RingOrder{};
-            setPinStates(KSSTATE_ACQUIRE);
-            setPinStates(KSSTATE_PAUSE);
             m_switchCount = 0;
             m_reportedPosition = 0;
             m_samplePosition = 0;
             m_systemTime = nowNanoseconds();
-            for (uint32_t j = 0; j < m_periodsInFlight; ++j) {
-              fillSilence(j);
-              submitPackets(j, false);
-              submitPackets(j, true);
+            bool ok = setPinStates(KSSTATE_ACQUIRE);
+            pinState = KSSTATE_ACQUIRE;
+            ok = ok && setPinStates(KSSTATE_PAUSE);
+            if (ok) {
+              pinState = KSSTATE_PAUSE;
+              for (uint32_t j = 0; j < m_periodsInFlight; ++j) {
+                fillSilence(j);
+                submitPackets(j, false);
+                submitPackets(j, true);
+              }
+              Sleep(10);
+              ok = setPinStates(KSSTATE_RUN);
+              pinState = KSSTATE_RUN;
             }
-            Sleep(10);
-            setPinStates(KSSTATE_RUN);
-            pinState = KSSTATE_RUN;
+            // Pins that refuse to run (busy, removed) must not be reported as streaming.
+            if (!ok) stepPinsDown(pinState);
+            m_startResult = ok ? ASE_OK : ASE_HWMalfunction;
           }
-          armWatchdog();
+          if (pinState == KSSTATE_RUN) armWatchdog();
           SetEvent(m_ackEvent);
           break;
         case fmt::kHaltEvent:

@@ -432,3 +432,39 @@ TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
   host::g_host = &h;  // the second harness took the callbacks
   ASSERT_EQ(first->disposeBuffers(), ASE_OK);
 }
+
+TEST_F(StreamTest, BusyPinsFailCreateBuffersAndRefusedRunFailsStart) {
+  // Another host holds the pins (they take one instance each).
+  DriverRef other(host::freshClsid());
+  Harness h;
+  open(other, h, {48000, 24, 480});
+  {
+    DriverRef d(host::freshClsid());
+    ASSERT_EQ(d.created, S_OK);
+    ASSERT_EQ(d->init(nullptr), ASIOTrue);
+    ASSERT_EQ(d->setSampleRate(48000), ASE_OK);
+    Harness second;
+    second.makeInfos(2, 2);
+    EXPECT_EQ(second.create(d.driver, 480, 480 * 3), ASE_HWMalfunction);
+    char message[124];
+    std::memset(message, 'x', sizeof message);
+    d->getErrorMessage(message);
+    ASSERT_NE(std::memchr(message, 0, sizeof message), nullptr);
+    EXPECT_NE(std::strstr(message, "in use"), nullptr) << message;
+    // Nothing was left prepared: no start, and once the pins are free the buffers come.
+    EXPECT_EQ(d->start(), ASE_OK);  // not prepared: nothing to start
+    EXPECT_EQ(d->disposeBuffers(), ASE_InvalidParameter);
+    host::g_host = &h;
+    ASSERT_EQ(other->disposeBuffers(), ASE_OK);
+    host::g_host = &second;
+    ASSERT_EQ(second.create(d.driver, 480, 480 * 3), ASE_OK);
+    // Pins that refuse to run: start fails and the state stays prepared.
+    vdac::setRemoved(true);
+    EXPECT_EQ(d->start(), ASE_HWMalfunction);
+    d->getErrorMessage(message);
+    EXPECT_NE(std::strstr(message, "did not start"), nullptr) << message;
+    EXPECT_EQ(d->stop(), ASE_OK);
+    d->disposeBuffers();
+    vdac::setRemoved(false);
+  }
+}
