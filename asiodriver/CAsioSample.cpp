@@ -40,7 +40,7 @@ CAsioSample::~CAsioSample() {
   closeEngineObjects();
   deleteFilters();
   m_state = kStateUnload;
-  m_status.release(identity());  // the next instance can claim the block
+  owned().release(identity());  // the next instance can claim the block
   if (m_hidLockReady) DeleteCriticalSection(&m_hidLock);
 }
 
@@ -121,7 +121,7 @@ ASIOBool CAsioSample::init(void*) {
   }
 
   m_state = kStateInitialized;
-  m_status.publishInit(identity(), InitPublication{static_cast<uint32_t>(m_preferredDuration / 1000), m_pcmRate,
+  owned().publishInit(identity(), InitPublication{static_cast<uint32_t>(m_preferredDuration / 1000), m_pcmRate,
                                                    m_widthInUse, m_capabilityMask & 0xFu,
                                                    drv::supportedRatesMask(validity)});
   return ASIOTrue;
@@ -310,7 +310,7 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   m_state = kStatePrepared;
   bool dsd = isDsdRate(m_asioRate);
   BuffersPublication p{dsd ? m_bufferSize / 32 : m_bufferSize, dsd, m_asioRate == kDsd128, m_asioRate == kDsd256, dsd};
-  m_status.publishBuffers(identity(), p);
+  owned().publishBuffers(identity(), p);
   fmt::HidCommand mode;
   if (fmt::dsdModeCommand(m_asioRate, mode)) sendHidCommand(mode, true);
   return ASE_OK;
@@ -325,7 +325,7 @@ ASIOError CAsioSample::disposeBuffers() {
   if (m_state != kStatePrepared) return ASE_InvalidParameter;
   releaseBuffers();
   m_state = kStateInitialized;
-  m_status.publishDisposed(identity());
+  owned().publishDisposed(identity());
   for (fmt::HidCommand mode : fmt::kDsdModesOffOrder) sendHidCommand(mode, false);
   return err;
 }
@@ -345,13 +345,13 @@ ASIOError CAsioSample::start() {
   if (m_state != kStatePrepared) return ASE_OK;
   if (onPumpThread()) return ASE_InvalidParameter;  // from a buffer switch: it would wait for itself
   m_state = kStateRunning;
-  m_status.publishState(identity(), kStateRunning);
+  owned().publishState(identity(), kStateRunning);
   err = waitForPump(m_pumpEvents[fmt::kStartEvent]);
   if (err == ASE_OK) err = m_startResult;
   if (err != ASE_OK) {
     setErrorMessage("The device did not start streaming: it is in use, removed or not answering");
     m_state = kStatePrepared;
-    m_status.publishState(identity(), kStatePrepared);
+    owned().publishState(identity(), kStatePrepared);
   }
   return err;
 }
@@ -362,7 +362,7 @@ ASIOError CAsioSample::stop() {
   if (err == ASE_OK && m_state == kStateRunning) {
     waitForPump(m_pumpEvents[fmt::kHaltEvent]);
     m_state = kStatePrepared;
-    m_status.publishState(identity(), kStatePrepared);
+    owned().publishState(identity(), kStatePrepared);
   }
   if (m_hidLockReady) EnterCriticalSection(&m_hidLock);
   if (InterlockedExchange(&m_dopReported, 0)) sendHidCommand(fmt::HidCommand::kDop, false);

@@ -78,7 +78,10 @@ class CAsioSample : public IASIO, public CUnknown {
   };
 
   Identity identity() const;
-  bool ownsBlock() const { return m_status.ownedBy(identity()); }
+  // The block as this object may write it as its owner: the block when this object claimed
+  // it at bind and still holds it, else an empty view (every owner write is then skipped).
+  StatusBlockView owned() const { return m_claimedBlock && m_status.ownedBy(identity()) ? m_status : StatusBlockView{}; }
+  bool ownsBlock() const { return owned().exists(); }
 
   // Device discovery and HID (DeviceBinding.cpp, HidCommands.cpp).
   bool probeDevice(const char* path, const char* name, uint8_t& capabilityMask, bool& capturePresent);
@@ -190,6 +193,7 @@ class CAsioSample : public IASIO, public CUnknown {
   // Status block (the mapping is the module's).
   HANDLE m_hStatusMapping;
   StatusBlockView m_status;
+  bool m_claimedBlock;  // this object claimed the block at bind
 
   uint16_t m_vendorId;
   uint16_t m_productId;

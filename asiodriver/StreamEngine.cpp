@@ -244,7 +244,7 @@ void CAsioSample::copyOutput() {
     fmt::DsdStatusFlags flags{m_status.field(offsetof(StatusBlockLayout, dsd)),
                               m_status.field(offsetof(StatusBlockLayout, dsd128))};
     if (fmt::applyDopToStatus(period, m_status.field(offsetof(StatusBlockLayout, rate)), flags))
-      m_status.publishDopFlags(identity(), flags.dsd, flags.dsd128);
+      owned().publishDopFlags(identity(), flags.dsd, flags.dsd128);
   }
 }
 
@@ -408,7 +408,7 @@ void CAsioSample::pumpLoop() {
         }
       }
     }
-    if (m_status.takeResetRequest(identity())) askHostForReset();
+    if (owned().takeResetRequest(identity())) askHostForReset();
   }
   stepPinsDown(pinState);
 }

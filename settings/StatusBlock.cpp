@@ -68,6 +68,13 @@ bool StatusBlockView::readSettings(BlockSettings& out) const {
 
 bool StatusBlockView::claim(const Identity& id) {
   if (!free()) return false;
+  // Two processes may claim at once: the first owner word is taken with one exchange, so
+  // only one of them goes on (an identity whose first word is 0 cannot race this way).
+  uint32_t expected = 0;
+  const uint32_t first = identityWord(id, 0);
+  if (first != 0 &&
+      !__atomic_compare_exchange_n(&ownerWords(m_p)[0], &expected, first, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+    return false;
   put(m_p->state, kStateLoaded);
   for (int i = 0; i < 4; ++i) put(ownerWords(m_p)[i], identityWord(id, i));
   markChanged();

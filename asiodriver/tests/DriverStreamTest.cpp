@@ -407,6 +407,7 @@ TEST_F(StreamTest, RepeatedCyclesLeakNoHandlesOrMemory) {
 }
 
 TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
+  // One registration, two objects (a second host, or a host's probe instance).
   CLSID owner = host::freshClsid();
   DriverRef first(owner);
   Harness h;
@@ -414,22 +415,34 @@ TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
   StatusBlockView b = block();
   ASSERT_EQ(b.field(kState), uint32_t(kStatePrepared));
   ASSERT_EQ(b.field(offsetof(StatusBlockLayout, buffer)), 480u);
+  ASSERT_EQ(first->start(), ASE_OK);
   {
-    DriverRef second(host::freshClsid());
+    DriverRef second(owner);
     ASSERT_EQ(second.created, S_OK);
     ASSERT_EQ(second->init(nullptr), ASIOTrue);
+    EXPECT_EQ(second->canSampleRate(kDsd64), ASE_NoClock);  // DSD belongs to the owner
     ASSERT_EQ(second->setSampleRate(96000), ASE_OK);
     Harness other;
     other.makeInfos(2, 0);
-    other.create(second.driver, 960, 960 * 3);  // its pins may be taken: the block is what matters
-    EXPECT_EQ(b.field(kState), uint32_t(kStatePrepared));
+    other.create(second.driver, 960, 960 * 3);  // its pins are taken: the block is what matters
+    EXPECT_EQ(b.field(kState), uint32_t(kStateRunning));
     EXPECT_EQ(b.field(offsetof(StatusBlockLayout, buffer)), 480u);
     EXPECT_EQ(b.field(offsetof(StatusBlockLayout, rate)), 96000u);  // any instance writes the rate
     second->disposeBuffers();
   }
-  EXPECT_TRUE(sameIdentity(b.owner(), owner));
-  EXPECT_EQ(b.field(kState), uint32_t(kStatePrepared));
   host::g_host = &h;  // the second harness took the callbacks
+  // The second's end freed nothing: the owner still owns, publishes and hears the panel.
+  EXPECT_TRUE(sameIdentity(b.owner(), owner));
+  EXPECT_EQ(b.field(kState), uint32_t(kStateRunning));
+  EXPECT_EQ(first->canSampleRate(kDsd64), ASE_OK);
+  const uint32_t resets = h.resetRequests.load();
+  ASSERT_TRUE(b.requestReset());
+  DWORD t0 = GetTickCount();
+  while (h.resetRequests.load() == resets && GetTickCount() - t0 < 5000) Sleep(5);
+  EXPECT_EQ(h.resetRequests.load(), resets + 1);  // the panel's reset reached the host
+  EXPECT_EQ(b.field(offsetof(StatusBlockLayout, resetRequest)), 0u);
+  ASSERT_EQ(first->stop(), ASE_OK);
+  EXPECT_EQ(b.field(kState), uint32_t(kStatePrepared));
   ASSERT_EQ(first->disposeBuffers(), ASE_OK);
 }
 
