@@ -50,6 +50,14 @@ void CAsioSample::closeEngineObjects() {
 // --- Threads --------------------------------------------------------------------------
 
 ASIOError CAsioSample::startStreamThreads() {
+  // A signal left from the previous threads (the stop event of a watchdog that had already
+  // fired and gone, a start nobody took) would end or steer the new ones at once.
+  for (HANDLE e : m_pumpEvents) ResetEvent(e);
+  ResetEvent(m_watchdogStop);
+  ResetEvent(m_ackEvent);
+  // Cancelling leaves a timer that already expired signalled: take that signal too.
+  CancelWaitableTimer(m_watchdogTimer);
+  WaitForSingleObject(m_watchdogTimer, 0);
   m_pumpThread = CreateThread(nullptr, 0, pumpThreadProc, this, CREATE_SUSPENDED, &m_pumpThreadId);
   m_watchdogThread = CreateThread(nullptr, 0, watchdogThreadProc, this, CREATE_SUSPENDED, nullptr);
   if (!m_pumpThread || !m_watchdogThread) {
