@@ -75,6 +75,7 @@ class CAsioSample : public IASIO, public CUnknown {
   // Host features the host accepted (probeHostFeatures).
   struct HostFeatures {
     bool timeInfo, timeCode, inputMonitor, inputGain, inputMeter, outputGain, outputMeter;
+    bool resync;  // takes kAsioResyncRequest
   };
 
   Identity identity() const;
@@ -120,6 +121,7 @@ class CAsioSample : public IASIO, public CUnknown {
   void fillSilence(uint32_t packet);
   void submitPackets(uint32_t packet, bool write);
   void periodStep(uint32_t half);
+  bool queueRanDry(uint32_t packet) const;
   void deliverBufferSwitch(uint32_t half);
   void copyOutput();
   void copyInput(uint32_t packet, uint32_t half);

@@ -130,7 +130,9 @@ ASIOError CAsioSample::waitForPump(HANDLE controlEvent) {
 void CAsioSample::probeHostFeatures() {
   m_hostFeatures = HostFeatures{};
   auto message = m_callbacks.asioMessage;
-  if (!message || message(kAsioEngineVersion, 0, nullptr, nullptr) < 2) return;
+  if (!message) return;
+  m_hostFeatures.resync = message(kAsioSelectorSupported, kAsioResyncRequest, nullptr, nullptr) == 1;
+  if (message(kAsioEngineVersion, 0, nullptr, nullptr) < 2) return;
   auto accepts = [&](int32_t selector) { return message(selector, 0, nullptr, nullptr) == 1; };
   if (m_features.canTimeInfo) m_hostFeatures.timeInfo = accepts(kAsioSupportsTimeInfo);
   if (m_features.canTimeCode && m_hostFeatures.timeInfo) m_hostFeatures.timeCode = accepts(kAsioSupportsTimeCode);
@@ -158,9 +160,11 @@ void CAsioSample::messageLoop() {
       if (m_dopReported) sendHidCommand(fmt::HidCommand::kDop, true);
       if (m_hidLockReady) LeaveCriticalSection(&m_hidLock);
     } else if (w == WAIT_OBJECT_0 + kMessageResync && m_state == kStateRunning) {
+      // A lost period: hosts that take resync requests hear of it; others would only be
+      // disturbed by a reset, so they are not asked.
       auto message = m_callbacks.asioMessage;
-      bool resynced = m_features.resyncSupported && message && message(kAsioResyncRequest, 0, nullptr, nullptr) != 0;
-      if (!resynced) SetEvent(m_pumpEvents[fmt::kWatchdogEvent]);
+      if (m_features.resyncSupported && m_hostFeatures.resync && message)
+        message(kAsioResyncRequest, 0, nullptr, nullptr);
     }
   }
 }
@@ -298,9 +302,30 @@ void CAsioSample::deliverBufferSwitch(uint32_t half) {
 void CAsioSample::periodStep(uint32_t half) {
   if (m_switchCount != 0) m_samplePosition += m_bufferSize;
   m_systemTime = nowNanoseconds();
-  submitPackets(fmt::packetToSubmit(m_samplePosition, m_bufferSize), false);
   deliverBufferSwitch(half);
-  submitPackets(fmt::packetToSubmit(m_samplePosition, m_bufferSize), true);
+  // The read and the write of a period go out together: a late period then costs the
+  // device the same time on both sides (silence played, nothing recorded), and input
+  // stays aligned with output.
+  const uint32_t packet = fmt::packetToSubmit(m_samplePosition, m_bufferSize);
+  const bool lost = queueRanDry(packet);
+  submitPackets(packet, false);
+  submitPackets(packet, true);
+  // The host's timing no longer matches the device's clock: tell it (message thread).
+  if (lost) SetEvent(m_messageEvents[kMessageResync]);
+}
+
+bool CAsioSample::queueRanDry(uint32_t packet) const {
+  // The packet queued before this one has completed already: the pin has had nothing
+  // queued since, so the device played (or recorded) a period without us.
+  const uint32_t previous = (packet + fmt::kPacketsPerPin - 1) % fmt::kPacketsPerPin;
+  for (Direction dir : {kRender, kCapture}) {
+    const RateRecord* record = m_active[dir];
+    if (!record) continue;
+    for (const PinSlot& slot : record->slots)
+      if (slot.opened && slot.packets[previous].header.Data && HasOverlappedIoCompleted(&slot.packets[previous].overlapped))
+        return true;
+  }
+  return false;
 }
 
 void CAsioSample::pumpLoop() {
@@ -339,6 +364,7 @@ void CAsioSample::pumpLoop() {
     uint32_t next[2][fmt::kPinSlots];
     bool completed[2][fmt::kPinSlots][fmt::kPacketsPerPin];
   } ring{};
+  uint64_t capturePeriods = 0;  // capture periods completed in this run
 
   while (running) {
     DWORD w = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
@@ -357,6 +383,7 @@ void CAsioSample::pumpLoop() {
             for (DWORD i = fmt::kControlEvents; i < count; ++i) ResetEvent(waits[i]);
             gate.clear();
             ring = RingOrder{};
+            capturePeriods = 0;
             m_switchCount = 0;
             m_reportedPosition = 0;
             m_samplePosition = 0;
@@ -404,14 +431,19 @@ void CAsioSample::pumpLoop() {
       uint32_t& next = ring.next[dir][entry.index];
       while (ring.completed[dir][entry.index][next]) {
         ring.completed[dir][entry.index][next] = false;
+        const uint32_t completed = next;
         const uint32_t half = next & 1;
         next = (next + 1) % fmt::kPacketsPerPin;
         if (dir == kRender) {
           if (gate.renderDone(entry.index, half, run).periodDue) periodStep(half);
         } else {
           fmt::PeriodGate::Step step = gate.captureDone(entry.index, half, run);
-          if (step.pinsComplete && fmt::inputCopyDue(m_switchCount))
-            copyInput(fmt::inputPacket(m_samplePosition, m_bufferSize), fmt::inputHalf(m_samplePosition, m_bufferSize));
+          if (step.pinsComplete) {
+            // The packet that completed, not the one the position points at: capture may
+            // run ahead of render.
+            if (fmt::inputCopyDue(capturePeriods)) copyInput(completed, fmt::inputHalf(completed));
+            ++capturePeriods;
+          }
           if (step.periodDue) periodStep(half);
         }
       }

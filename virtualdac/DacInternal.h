@@ -82,6 +82,7 @@ struct StreamRequest {
   uint32_t frames = 0;  // frames the packet holds (write) or can hold (read)
   bool scheduled = false;
   int64_t due = 0;
+  uint64_t missedFrames = 0;  // periods without data before it: silence played, or not recorded
 };
 
 struct PinRecord;  // inspection record of a DAC pin

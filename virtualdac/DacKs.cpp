@@ -132,7 +132,7 @@ uint32_t queueStream(Dac& dac, Pin& pin, bool write, void* out, DWORD outSize, L
   pin.queue.push_back(r);
   if (pin.state == kStateRun) {
     const int64_t now = nowTicks();
-    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now);
+    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now, &pin.queue.back().missedFrames);
     pin.queue.back().scheduled = true;
   }
   if (record) {
