@@ -44,6 +44,31 @@ CAsioSample::~CAsioSample() {
   if (m_hidLockReady) DeleteCriticalSection(&m_hidLock);
 }
 
+bool CAsioSample::onOwnThread() const {
+  const DWORD self = GetCurrentThreadId();
+  return (m_pumpThread && self == m_pumpThreadId) || (m_messageThread && self == m_messageThreadId);
+}
+
+void CAsioSample::destroy() {
+  if (!onOwnThread()) {
+    delete this;
+    return;
+  }
+  HANDLE reaper = CreateThread(nullptr, 0, deferredDestroyProc, this, 0, nullptr);
+  // Without a thread the object is left alive: a leak, but never freed under its pump.
+  if (reaper) CloseHandle(reaper);
+}
+
+DWORD WINAPI CAsioSample::deferredDestroyProc(void* self) {
+  // The object still counts in the module, so the module is loaded: hold it until this
+  // thread is out of its code.
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&deferredDestroyProc), &module);
+  delete static_cast<CAsioSample*>(self);
+  if (module) FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
 Identity CAsioSample::identity() const {
   Identity id;
   static_assert(sizeof id.bytes == sizeof(CLSID), "identity is a class identifier");
@@ -216,9 +241,10 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
   m_status.publishRate(pcmRate);
   m_selected[kRender] = recordFor(kRender, pcmRate);
   m_selected[kCapture] = recordFor(kCapture, pcmRate);
+  // Everything is recorded before the host hears of it: it may call back in.
+  InterlockedExchange(&m_rateChanged, 1);
   if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(pcmRate);
   if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
-  InterlockedExchange(&m_rateChanged, 1);
   return ASE_OK;
 }
 

@@ -78,6 +78,13 @@ class CAsioSample : public IASIO, public CUnknown {
     bool resync;  // takes kAsioResyncRequest
   };
 
+  // The last reference dropped inside a host callback (on the pump or message thread):
+  // the object cannot end the threads it is running on, so a short-lived thread of its
+  // own destroys it once they have returned from the host.
+  void destroy() override;
+  static DWORD WINAPI deferredDestroyProc(void* self);
+  bool onOwnThread() const;
+
   Identity identity() const;
   // The block as this object may write it as its owner: the block when this object claimed
   // it at bind and still holds it, else an empty view (every owner write is then skipped).
@@ -174,6 +181,7 @@ class CAsioSample : public IASIO, public CUnknown {
   DWORD m_pumpThreadId;
   HANDLE m_messageEvents[4];  // 0 exit, 1 DoP report, 2 unused, 3 resync check
   HANDLE m_messageThread;
+  DWORD m_messageThreadId;
   HANDLE m_ackEvent;
   volatile uint64_t m_reportedPosition;
   volatile uint64_t m_reportedTime;

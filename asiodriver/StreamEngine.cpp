@@ -94,7 +94,7 @@ void CAsioSample::stopStreamThreads() {
 }
 
 bool CAsioSample::startMessageThread() {
-  m_messageThread = CreateThread(nullptr, 0, messageThreadProc, this, 0, nullptr);
+  m_messageThread = CreateThread(nullptr, 0, messageThreadProc, this, 0, &m_messageThreadId);
   return m_messageThread != nullptr;
 }
 

@@ -562,3 +562,24 @@ TEST_F(StreamTest, BusyPinsFailCreateBuffersAndRefusedRunFailsStart) {
     vdac::setRemoved(false);
   }
 }
+
+TEST_F(StreamTest, ReleasedInsideASwitchItEndsAfterThePumpHasLeft) {
+  Harness h;
+  h.releaseInSwitch = true;
+  {
+    DriverRef d(host::freshClsid());
+    open(d, h, {48000, 24, 480});
+    ASSERT_EQ(d->start(), ASE_OK);
+    d.driver = nullptr;  // the harness drops the only reference inside the fourth switch
+  }
+  // The object goes (stopped, disposed, the block freed) on a thread of its own.
+  DWORD t0 = GetTickCount();
+  while (DllCanUnloadNow() != S_OK && GetTickCount() - t0 < 10000) Sleep(5);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+  EXPECT_TRUE(block().free());
+  EXPECT_EQ(block().state(), uint32_t(kStateUnload));
+  EXPECT_GE(h.switchCount.load(), 4u);
+  const uint32_t switches = h.switchCount.load();
+  Sleep(50);
+  EXPECT_EQ(h.switchCount.load(), switches);  // no switch after the end
+}

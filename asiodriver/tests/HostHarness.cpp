@@ -139,6 +139,7 @@ void Harness::onSwitch(int32_t half, const ASIOTime* time) {
   if (callOutputReady) driver->outputReady();
   if (stopInSwitch && n == 2) stopInSwitchResult = driver->stop();
   switchCount.store(n + 1);
+  if (releaseInSwitch && n == 3) driver->Release();  // the driver is not touched after this
 }
 
 }  // namespace host

@@ -42,6 +42,7 @@ struct Harness {
   uint32_t sampleBytes = 4;      // bytes per host sample of the output pattern (1 byte per 8 DSD bits: use 1)
   bool writePattern = true;      // fill outputs with a running counter
   bool stopInSwitch = false;     // call stop() from inside the third switch
+  bool releaseInSwitch = false;  // drop the host's reference inside the fourth switch
   uint32_t slowSwitchEvery = 0;  // every n-th switch takes slowSwitchMs (a host under load)
   DWORD slowSwitchMs = 0;
   std::atomic<int32_t> stopInSwitchResult{1};
