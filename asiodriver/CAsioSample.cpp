@@ -178,7 +178,7 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
   if (err == ASE_OK) {
     // Once buffers exist (also while running) the latency is the buffer.
     latency = m_state >= kStatePrepared ? static_cast<int32_t>(m_bufferSize)
-                                        : drv::bufferSizes(m_pcmRate, m_pcmRate, m_preferredDuration).preferred;
+                                        : drv::bufferSizes(m_pcmRate, m_asioRate, m_preferredDuration).preferred;
   }
   if (inputLatency) *inputLatency = latency;
   if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_periodsInFlight - 1);
@@ -243,7 +243,8 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
   m_selected[kCapture] = recordFor(kCapture, pcmRate);
   // Everything is recorded before the host hears of it: it may call back in.
   InterlockedExchange(&m_rateChanged, 1);
-  if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(pcmRate);
+  // The host hears the rate it set (the DSD rate, not the carrier the pins run at).
+  if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(m_asioRate);
   if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
   return ASE_OK;
 }

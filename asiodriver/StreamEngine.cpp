@@ -286,7 +286,7 @@ void CAsioSample::deliverBufferSwitch(uint32_t half) {
     t.speed = 1.0;
     t.systemTime = asioFromU64(m_systemTime);
     t.samplePosition = asioFromU64(m_samplePosition);
-    t.sampleRate = m_pcmRate;
+    t.sampleRate = m_asioRate;  // the host's rate: positions count its samples
     t.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
     if (InterlockedExchange(&m_rateChanged, 0)) t.flags |= kSampleRateChanged;
     if (m_features.canTimeCode && m_hostFeatures.timeCode && m_future.timeCodeRead)
@@ -417,7 +417,7 @@ void CAsioSample::pumpLoop() {
         case fmt::kWatchdogEvent:
           armWatchdog();
           if (InterlockedExchange(&m_rateChanged, 0) && m_callbacks.sampleRateDidChange)
-            m_callbacks.sampleRateDidChange(m_pcmRate);
+            m_callbacks.sampleRateDidChange(m_asioRate);
           askHostForReset();
           break;
       }

@@ -159,6 +159,11 @@ TEST_F(DriverTest, NativeDsdRatesRideOnTheirCarriers) {
     int32_t s[4];
     ASSERT_EQ(d->getBufferSize(&s[0], &s[1], &s[2], &s[3]), ASE_OK);
     EXPECT_EQ(std::memcmp(s, c.sizes, sizeof s), 0) << c.dsd;
+    // Latencies in the host's units (DSD samples), like the buffer sizes.
+    int32_t in = 0, out = 0;
+    ASSERT_EQ(d->getLatencies(&in, &out), ASE_OK);
+    EXPECT_EQ(in, c.sizes[2]);
+    EXPECT_EQ(out, c.sizes[2]);
     ASIOChannelInfo info{};
     ASSERT_EQ(d->getChannelInfo(&info), ASE_OK);
     EXPECT_EQ(info.type, ASIOSTDSDInt8MSB1);

@@ -322,6 +322,11 @@ TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
     ASSERT_EQ(d->stop(), ASE_OK);
     expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 4, 1, fmt::kDsdSilence, 2 * size_t(buffer / 32),
                  4 * size_t(buffer / 32));
+    // The host hears the rate it set, never the carrier.
+    for (uint32_t i = 0; i < 8; ++i) {
+      EXPECT_EQ(h.switches[i].sampleRate, double(c.rate)) << i;
+      EXPECT_EQ(h.switches[i].position, uint64_t(i) * uint64_t(buffer)) << i;
+    }
 
     vdac::clearHidReports();
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
@@ -409,6 +414,10 @@ TEST_F(StreamTest, ARateChangeIsFlaggedInTheNextSwitch) {
   int flagged = 0;
   for (uint32_t i = from; i < h.switchCount.load(); ++i) flagged += h.switches[i].flags == 0x17;
   EXPECT_EQ(flagged, 1);
+  EXPECT_EQ(h.lastRateChange.load(), 44100.0);
+  // A DSD rate is told as the host set it, not as the carrier the pins would run at.
+  ASSERT_EQ(d->setSampleRate(kDsd64), ASE_OK);
+  EXPECT_EQ(h.lastRateChange.load(), double(kDsd64));
 }
 
 TEST_F(StreamTest, StopFromInsideASwitchIsRefusedWithoutHanging) {

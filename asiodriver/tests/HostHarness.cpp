@@ -39,8 +39,10 @@ ASIOTime* cdeclBufferSwitchTimeInfo(ASIOTime* params, int32_t half, ASIOBool) {
   if (g_host) g_host->onSwitch(half, params);
   return params;
 }
-void cdeclRateChanged(ASIOSampleRate) {
-  if (g_host) g_host->rateChanges++;
+void cdeclRateChanged(ASIOSampleRate rate) {
+  if (!g_host) return;
+  g_host->lastRateChange = rate;
+  g_host->rateChanges++;
 }
 int32_t cdeclMessage(int32_t selector, int32_t value, void*, double*) {
   if (!g_host) return 0;
@@ -101,6 +103,7 @@ void Harness::onSwitch(int32_t half, const ASIOTime* time) {
     Switch& s = switches[n];
     s.half = half;
     s.flags = time ? time->timeInfo.flags : 0;
+    s.sampleRate = time ? time->timeInfo.sampleRate : 0;
     ASIOSamples pos{}, stamp{};
     if (time) {
       pos = time->timeInfo.samplePosition;

@@ -30,6 +30,7 @@ struct Switch {
   uint64_t position;
   uint64_t systemTime;
   uint32_t flags;  // time-info flags (0 for plain bufferSwitch)
+  double sampleRate;  // time-info rate (0 for plain bufferSwitch)
 };
 
 struct Harness {
@@ -65,6 +66,7 @@ struct Harness {
   std::atomic<uint32_t> resetRequests{0};
   std::atomic<uint32_t> resyncRequests{0};
   std::atomic<uint32_t> rateChanges{0};
+  std::atomic<double> lastRateChange{0};
   std::atomic<uint64_t> framesWritten{0};
   // Input channel 0's bytes as delivered, switch after switch.
   std::vector<uint8_t> inputLog;
