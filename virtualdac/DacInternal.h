@@ -162,6 +162,8 @@ struct Dac {
   std::map<HANDLE, HandleObject> handles;
   std::vector<std::unique_ptr<PreparsedData>> preparsed;
   std::deque<DeferredCompletion> deferred;
+  // HID writes the device has not taken (hidRefusesReports); fileEvent is the HID handle.
+  std::vector<DeferredCompletion> heldReports;
   std::map<uint32_t, PinRecord> dacPins;
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;

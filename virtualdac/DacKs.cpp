@@ -370,6 +370,15 @@ BOOL WINAPI closeHandle(HANDLE h) {
       for (DeferredCompletion& d : dac->deferred) {
         if (d.fileEvent == h) d.fileEvent = nullptr;
       }
+      // Closing a HID handle cancels the reports still waiting on it.
+      for (auto held = dac->heldReports.begin(); held != dac->heldReports.end();) {
+        if (held->fileEvent != h) {
+          ++held;
+          continue;
+        }
+        completeOverlapped(held->ov, nullptr, kStatusCancelled, 0);
+        held = dac->heldReports.erase(held);
+      }
       if (it->second.kind == ObjectKind::Pin) {
         Pin& pin = *it->second.pin;
         dac->cancelQueue(pin, kStatusCancelled);

@@ -174,6 +174,8 @@ int64_t Dac::service(int64_t now) {
 void Dac::failEverything() {
   for (DeferredCompletion& d : deferred) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
   deferred.clear();
+  for (DeferredCompletion& d : heldReports) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
+  heldReports.clear();
   for (auto& [handle, object] : handles) {
     if (object.kind == ObjectKind::Pin) cancelQueue(*object.pin, kStatusCancelled);
   }

@@ -90,6 +90,10 @@ struct DacConfig {
   std::string wavPath;                  // render stream written here when not empty
   size_t playedRecordLimit = 64u << 20; // bytes of played audio kept per pin for inspection
   bool hid = true;                      // the HID interface is present
+  // The HID interface never takes an output report: an overlapped write stays pending
+  // until its handle is closed (then it completes cancelled), a plain write blocks until
+  // reports are taken again (setHidAccepting) or the device is uninstalled.
+  bool hidRefusesReports = false;
   uint16_t hidOutputReportLength = 64;
   uint16_t hidInputReportLength = 64;
   bool foreignHidDevice = true;         // a HID keyboard listed before the DAC's interface
@@ -125,6 +129,7 @@ void setRemoved(bool removed);          // gone from enumeration; open handles f
 void setLoopback(bool on);
 void setShortCaptureFrames(uint32_t frames);
 void setWavPath(const std::string& path);  // takes effect at the next render pin creation
+void setHidAccepting(bool accepting);      // see DacConfig::hidRefusesReports
 
 // Inspection.
 struct PinStats {

@@ -592,3 +592,35 @@ TEST_F(StreamTest, ReleasedInsideASwitchItEndsAfterThePumpHasLeft) {
   Sleep(50);
   EXPECT_EQ(h.switchCount.load(), switches);  // no switch after the end
 }
+
+class RefusingHidTest : public StreamTest {
+  vdac::DacConfig dacConfig() override {
+    vdac::DacConfig c;
+    c.hidRefusesReports = true;
+    return c;
+  }
+};
+
+TEST_F(RefusingHidTest, AReportTheDeviceNeverTakesDoesNotHoldTheHost) {
+  // Native DSD sends a mode report at createBuffers and three at disposeBuffers; DoP
+  // off goes out at stop. None is ever taken; each call still returns.
+  const DWORD t0 = GetTickCount();
+  {
+    DriverRef d(host::freshClsid());
+    Harness h;
+    open(d, h, {kDsd64, 32, 882 * 32});
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(3, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+    EXPECT_TRUE(vdac::hidReports().empty());
+  }
+  EXPECT_LT(GetTickCount() - t0, 30000u) << "a hang, not a speed figure";
+  // Once the device takes reports again they arrive.
+  vdac::setHidAccepting(true);
+  DriverRef d(host::freshClsid());
+  Harness h;
+  open(d, h, {kDsd64, 32, 882 * 32});
+  EXPECT_EQ(vdac::hidReports().size(), 1u);
+  ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+}
