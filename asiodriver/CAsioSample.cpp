@@ -270,8 +270,9 @@ ASIOError CAsioSample::setClockSource(int32_t reference) {
 
 ASIOError CAsioSample::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
   if (getChannels(nullptr, nullptr) != ASE_OK) return ASE_NotPresent;
-  if (sPos) *sPos = asioFromU64(m_reportedPosition);
-  if (tStamp) *tStamp = asioFromU64(m_reportedTime);
+  const fmt::PositionPair::Value reported = m_reported.load();
+  if (sPos) *sPos = asioFromU64(reported.position);
+  if (tStamp) *tStamp = asioFromU64(reported.time);
   return ASE_OK;
 }
 

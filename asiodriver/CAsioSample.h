@@ -8,6 +8,7 @@
 #include "CUnknown.h"
 #include "DriverRules.h"
 #include "HidReport.h"
+#include "PositionPair.h"
 #include "RateRecord.h"
 #include "SampleCopy.h"
 #include "StatusBlock.h"
@@ -183,8 +184,7 @@ class CAsioSample : public IASIO, public CUnknown {
   HANDLE m_messageThread;
   DWORD m_messageThreadId;
   HANDLE m_ackEvent;
-  volatile uint64_t m_reportedPosition;
-  volatile uint64_t m_reportedTime;
+  fmt::PositionPair m_reported;  // position and time of the last switch, for getSamplePosition
   uint64_t m_samplePosition;  // frames
   uint64_t m_systemTime;      // nanoseconds
   uint64_t m_switchCount;

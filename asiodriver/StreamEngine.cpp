@@ -277,8 +277,7 @@ void CAsioSample::copyInput(uint32_t packet, uint32_t half) {
 
 void CAsioSample::deliverBufferSwitch(uint32_t half) {
   ++m_switchCount;
-  m_reportedPosition = m_samplePosition;
-  m_reportedTime = m_systemTime;
+  m_reported.store(m_samplePosition, m_systemTime);
   InterlockedExchange(&m_outputCopied, 0);
   if (m_features.canTimeInfo && m_hostFeatures.timeInfo && m_callbacks.bufferSwitchTimeInfo) {
     std::memset(&m_timeInfo, 0, sizeof m_timeInfo);
@@ -385,7 +384,7 @@ void CAsioSample::pumpLoop() {
             ring = RingOrder{};
             capturePeriods = 0;
             m_switchCount = 0;
-            m_reportedPosition = 0;
+            m_reported.store(0, 0);
             m_samplePosition = 0;
             m_systemTime = nowNanoseconds();
             bool ok = setPinStates(KSSTATE_ACQUIRE);
