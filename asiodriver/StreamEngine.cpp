@@ -11,6 +11,7 @@
 #include "DopDetect.h"
 #include "KsAudio.h"
 #include "SampleFormat.h"
+#include "ThreadScheduling.h"
 
 namespace tess {
 namespace {
@@ -328,6 +329,8 @@ bool CAsioSample::queueRanDry(uint32_t packet) const {
 }
 
 void CAsioSample::pumpLoop() {
+  // Time-critical priority alone is not enough under load: join "Pro Audio" too.
+  MmcssScope proAudio;
   // The wait list: the four control events, then the events of the opened render pins'
   // packets, then the capture pins'.
   HANDLE waits[fmt::kWaitHandles];

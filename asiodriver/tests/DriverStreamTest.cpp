@@ -11,6 +11,7 @@
 #include "DriverFixture.h"
 #include "Module.h"
 #include "SampleFormat.h"
+#include "ThreadScheduling.h"
 
 using namespace tess;
 using host::DriverRef;
@@ -661,4 +662,17 @@ TEST_F(RefusingHidTest, AReportTheDeviceNeverTakesDoesNotHoldTheHost) {
   open(d, h, {kDsd64, 32, 882 * 32});
   EXPECT_EQ(vdac::hidReports().size(), 1u);
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+}
+
+TEST(ThreadScheduling, JoinsProAudioWhereTheSchedulerExists) {
+  // Wine's avrt.dll offers the task, so the scope joins it here; without avrt.dll it
+  // would simply not join.
+  HMODULE avrt = LoadLibraryA("avrt.dll");
+  const bool present = avrt && GetProcAddress(avrt, "AvSetMmThreadCharacteristicsA");
+  {
+    MmcssScope scope;
+    EXPECT_EQ(scope.joined(), present);
+    EXPECT_TRUE(present) << "avrt.dll is part of this Wine";
+  }
+  if (avrt) FreeLibrary(avrt);
 }
