@@ -67,6 +67,46 @@ struct AudioDeviceSpec {
   FilterSpec filter = buildDacFilter(RangeShape{}, false, 0x046D, 0x0A44);
 };
 
+// The Core Audio face (coreaudio/): the DAC's audio endpoints as the multimedia device
+// enumerator lists them, with property stores and exclusive event-driven audio clients
+// that stream through the same pins, on the same clock, as the kernel-streaming face.
+//
+// How the endpoints behave:
+// - Lists: a motherboard codec's endpoints first (when onboardEndpoints), then other
+//   devices' endpoints (otherAudioDevices listed before the DAC), the DAC's, the rest.
+//   The hardware-path property {B3F8FA53-0004-438E-9003-51A46E139BFC},2 holds "{1}."
+//   followed by the device instance id ("{1}.USB\VID_1209&PID_0007&MI_01\6&...").
+//   A removed DAC's endpoints report DEVICE_STATE_UNPLUGGED and leave active lists.
+// - Formats: IsFormatSupported (exclusive) takes 2 channels of integer PCM at the rates
+//   of `ranges` and the widths of `ranges`: 16/16, 32/32, 24 bits in 3-byte containers
+//   unless packed24 is false, 24 valid bits in 32 when accepts24In32; capture also
+//   refuses captureRefusedRates. Shared mode takes only the mix format (32-bit float).
+// - Clients: exclusive and event-driven only (shared or timer-driven Initialize:
+//   AUDCLNT_E_EXCLUSIVE_MODE_ONLY / E_INVALIDARG). Duration must equal periodicity and
+//   lie between minimumPeriod and 500 ms; the buffer is round(duration x rate / 10^7)
+//   frames plus bufferFramesExtra. Initialize opens the endpoint's pin (another open
+//   stream on it: AUDCLNT_E_DEVICE_IN_USE), Release of the client closes it.
+// - Render: one period may be written before Start; GetBuffer and ReleaseBuffer take
+//   exactly the buffer's frames (AUDCLNT_E_BUFFER_SIZE_ERROR), ReleaseBuffer(0) gives
+//   the buffer back unwritten. Start plays what was written; the device holds one period
+//   and takes the next, so the event is set at Start and then each time a period has
+//   played on the device clock.
+// - Capture: each period recorded on the device clock sets the event; GetBuffer hands
+//   out the oldest one (AUDCLNT_S_BUFFER_EMPTY when none), ReleaseBuffer takes 0 or its
+//   frame count.
+// - Removal: every call of a client or service then fails with
+//   AUDCLNT_E_DEVICE_INVALIDATED, also after the device returns.
+struct CoreAudioShape {
+  bool endpoints = true;         // false: the DAC shows no endpoints at all
+  bool onboardEndpoints = true;  // "Speakers" and "Microphone" of an onboard codec, listed first
+  bool packed24 = true;
+  bool accepts24In32 = true;
+  std::vector<uint32_t> captureRefusedRates;
+  uint32_t bufferFramesExtra = 0;
+  int64_t defaultPeriod = 100000;  // 100 ns units
+  int64_t minimumPeriod = 10000;
+};
+
 struct DacConfig {
   uint16_t vendorId = 0x1209;
   uint16_t productId = 0x0007;
@@ -91,6 +131,7 @@ struct DacConfig {
   uint16_t hidOutputReportLength = 64;
   uint16_t hidInputReportLength = 64;
   bool foreignHidDevice = true;         // a HID keyboard listed before the DAC's interface
+  CoreAudioShape coreAudio;
 };
 
 // Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration.
@@ -148,6 +189,10 @@ struct Counters {
   uint64_t openHandles = 0;  // handles of the virtual DAC not yet closed
 };
 Counters counters();
+
+// Core Audio objects (enumerators, endpoints, stores, clients, services) not yet
+// released, across installs.
+uint32_t coreAudioObjects();
 
 // Every output report written to the DAC's HID interface, in order.
 std::vector<std::vector<uint8_t>> hidReports();
