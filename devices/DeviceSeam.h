@@ -49,6 +49,10 @@ struct DeviceSeam {
 
   // Core Audio: only CoCreateInstance of the MMDeviceEnumerator goes through here.
   HRESULT(WINAPI* coCreateInstance)(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* out);
+
+  // Device arrival and removal told to a window (WM_DEVICECHANGE).
+  HDEVNOTIFY(WINAPI* registerDeviceNotification)(HANDLE recipient, LPVOID filter, DWORD flags);
+  BOOL(WINAPI* unregisterDeviceNotification)(HDEVNOTIFY notification);
 };
 
 // The table in use. On first use it is the system's, or the virtual DAC's when the

@@ -52,6 +52,8 @@ const DeviceSeam kSystemDevices = {
     HidD_FreePreparsedData,
     HidP_GetCaps,
     CoCreateInstance,
+    RegisterDeviceNotificationA,
+    UnregisterDeviceNotification,
 };
 
 }  // namespace

@@ -254,6 +254,11 @@ BOOLEAN WINAPI hidGetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA*);
 BOOLEAN WINAPI hidFreePreparsedData(PHIDP_PREPARSED_DATA);
 NTSTATUS WINAPI hidGetCaps(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
 HRESULT WINAPI coCreateInstance(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+HDEVNOTIFY WINAPI registerDeviceNotification(HANDLE, LPVOID, DWORD);
+BOOL WINAPI unregisterDeviceNotification(HDEVNOTIFY);
+// Sends WM_DEVICECHANGE to the windows registered for the DAC's device interfaces when
+// its presence changed since last told (DacNotify.cpp). Call with no lock held.
+void announceDeviceChange();
 
 // The Core Audio face's endpoints for a device just built (coreaudio/CaWorld.cpp).
 std::shared_ptr<ca::World> buildCoreAudio(const Dac& dac);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DacInternal.h"
+#include "coreaudio/CaWorld.h"
 
 #include <mmsystem.h>
 
@@ -88,6 +89,7 @@ const DeviceSeam kVirtualSeam = {
     createFile,       deviceIoControl,      ksCreatePin,             writeFile,
     closeHandle,      hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
     hidFreePreparsedData, hidGetCaps,       coCreateInstance,
+    registerDeviceNotification, unregisterDeviceNotification,
 };
 
 bool envFlag(const char* name) {
@@ -183,6 +185,11 @@ void setRemoved(bool removed) {
       }
     }
   });
+  // Then the notifications, as the platform gives them: on arrival the device interfaces
+  // come first and the endpoints become active after; on removal the other way round.
+  if (!removed) announceDeviceChange();
+  ca::announceStateChanges();
+  if (removed) announceDeviceChange();
 }
 
 void setLoopback(bool on) {

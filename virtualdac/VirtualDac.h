@@ -95,9 +95,36 @@ struct AudioDeviceSpec {
 //   out the oldest one (AUDCLNT_S_BUFFER_EMPTY when none), ReleaseBuffer takes 0 or its
 //   frame count.
 // - Removal: every call of a client or service then fails with
-//   AUDCLNT_E_DEVICE_INVALIDATED, also after the device returns.
+//   AUDCLNT_E_DEVICE_INVALIDATED, also after the device returns; so do the controls.
+// - Topology and volume: each endpoint's IDeviceTopology has one connector joined to the
+//   device's jack part (see TopologyShape); volume, mute and selector parts hold levels
+//   within minimumLevelDb..maximumLevelDb (others are refused). IAudioEndpointVolume acts
+//   on the endpoint's hardware volume and mute parts (an S/PDIF input, with no volume
+//   part, has a level of its own); registered callbacks hear every change of them.
+// - Notifications: setRemoved tells registered IMMNotificationClients
+//   OnDeviceStateChanged for each DAC endpoint, and sends windows registered through the
+//   seam's registerDeviceNotification (for the USB device interface class, the DAC's
+//   filter categories or all classes) WM_DEVICECHANGE DBT_DEVICEARRIVAL or
+//   DBT_DEVICEREMOVECOMPLETE with a DEV_BROADCAST_DEVICEINTERFACE_A record; on arrival the
+//   window first, then the endpoints; on removal the other way round. Callbacks run on the
+//   thread whose call caused them, with no lock held.
+// How an endpoint's device topology is built. Usual: as a USB audio device shows it
+// (render: streaming connector, mute, volume, peak meter, speaker jack; capture: jack,
+// peak meter, mute, volume on a line input only, the input selector shared by all capture
+// endpoints, streaming connector). Unconnected: the endpoint's connector leads nowhere.
+enum class TopologyShape { Usual, Unconnected };
+enum class CaptureJack { Line, Spdif };  // KSNODETYPE_LINE_CONNECTOR, KSNODETYPE_SPDIF_INTERFACE
+
+struct CaptureEndpointSpec {
+  CaptureJack jack = CaptureJack::Line;
+  TopologyShape topology = TopologyShape::Usual;
+};
+
 struct CoreAudioShape {
   bool endpoints = true;         // false: the DAC shows no endpoints at all
+  std::vector<TopologyShape> renderEndpoints{TopologyShape::Usual};
+  std::vector<CaptureEndpointSpec> captureEndpoints{CaptureEndpointSpec{}};  // unless renderOnly
+  float minimumLevelDb = -60.0f, maximumLevelDb = 0.0f, levelStepDb = 0.5f;  // hardware volume range
   bool onboardEndpoints = true;  // "Speakers" and "Microphone" of an onboard codec, listed first
   bool packed24 = true;
   bool accepts24In32 = true;

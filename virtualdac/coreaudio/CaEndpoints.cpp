@@ -57,9 +57,14 @@ class EndpointDevice final : public IMMDevice, public IMMEndpoint, RefCounted {
     if (state() != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (iid == __uuidof(IAudioClient)) {
       *out = newAudioClient(world_, endpoint_);
-      return *out ? S_OK : E_OUTOFMEMORY;
+    } else if (iid == __uuidof(IDeviceTopology)) {
+      *out = newTopology(world_, world_->endpoints[endpoint_].topology);
+    } else if (iid == __uuidof(IAudioEndpointVolume)) {
+      *out = newEndpointVolume(world_, endpoint_);
+    } else {
+      return E_NOINTERFACE;
     }
-    return E_NOINTERFACE;
+    return *out ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** store) override {
     if (!store) return E_POINTER;
@@ -189,6 +194,9 @@ HRESULT Enumerator::UnregisterEndpointNotificationCallback(IMMNotificationClient
 
 World::~World() {
   for (IMMNotificationClient* client : notificationClients) client->Release();
+  for (Endpoint& e : endpoints) {
+    for (IAudioEndpointVolumeCallback* callback : e.volumeCallbacks) callback->Release();
+  }
 }
 
 IMMDeviceEnumerator* newEnumerator(WorldRef world) { return new (std::nothrow) Enumerator(std::move(world)); }

@@ -18,7 +18,7 @@ constexpr GUID kFmtDevice{0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0
 constexpr GUID kFmtInterface{0x026E516E, 0xB814, 0x414B, {0x83, 0xCD, 0x85, 0x6D, 0x6F, 0xEF, 0x48, 0x22}};
 constexpr GUID kFmtEndpoint{0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}};
 constexpr DWORD kPidFriendlyName = 14, kPidDeviceDesc = 2, kPidInterfaceName = 2;
-constexpr DWORD kPidFormFactor = 0, kPidPhysicalSpeakers = 3, kPidFullRangeSpeakers = 6;
+constexpr DWORD kPidJackSubType = 8, kPidFormFactor = 0, kPidPhysicalSpeakers = 3, kPidFullRangeSpeakers = 6;
 constexpr uint32_t kFormSpeakers = 1, kFormLineLevel = 2, kFormMicrophone = 4;
 
 std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -52,8 +52,9 @@ struct EndpointNames {
   uint32_t formFactor;
 };
 
-void addEndpoint(World& world, const std::string& instanceId, bool render, const EndpointNames& names, int device,
-                 int filter, int pinId, bool isDac, const EndpointFormats& formats, uint32_t formatBits) {
+Endpoint& addEndpoint(World& world, const std::string& instanceId, bool render, const EndpointNames& names,
+                      int device, int filter, int pinId, bool isDac, const EndpointFormats& formats,
+                      uint32_t formatBits) {
   Endpoint e;
   const unsigned serial = static_cast<unsigned>(world.endpoints.size()) + 1;
   wchar_t id[96];
@@ -77,7 +78,13 @@ void addEndpoint(World& world, const std::string& instanceId, bool render, const
   const uint32_t container = formatBits == 24 && !formats.packed24 ? 32 : formatBits;
   setBlob(e, kKeyDeviceFormat, extensibleFormat(2, 48000, container, formatBits, false));
   setBlob(e, kKeyMixFormat, extensibleFormat(2, 48000, 32, 32, true));
+  e.jack = render ? GUID{} : kNodeLineConnector;
   world.endpoints.push_back(std::move(e));
+  return world.endpoints.back();
+}
+
+std::wstring numbered(const wchar_t* name, size_t index) {
+  return index == 0 ? std::wstring(name) : std::wstring(name) + L" " + std::to_wstring(index + 1);
 }
 
 }  // namespace
@@ -125,19 +132,44 @@ std::shared_ptr<ca::World> buildCoreAudio(const Dac& dac) {
       adapter = L"Virtual " + widen(dac.config.friendlyName);
     }
     const int device = filter.device;
-    if (registered(kCategoryRender)) {
-      addEndpoint(*world, node.instanceId, true, {L"Speakers", adapter, kFormSpeakers}, device, static_cast<int>(f),
-                  streamingPin(filter.shape, kDataFlowIn), filter.isDac, formats, filter.isDac ? 24 : 16);
+    const int index = static_cast<int>(f);
+    const int renderPin = streamingPin(filter.shape, kDataFlowIn), capturePin = streamingPin(filter.shape, kDataFlowOut);
+    if (!filter.isDac) {
+      if (registered(kCategoryRender)) {
+        addEndpoint(*world, node.instanceId, true, {L"Speakers", adapter, kFormSpeakers}, device, index, renderPin,
+                    false, formats, 16);
+      }
+      if (registered(kCategoryCapture)) {
+        addEndpoint(*world, node.instanceId, false, {L"Microphone", adapter, kFormMicrophone}, device, index,
+                    capturePin, false, formats, 16);
+      }
+      continue;
     }
-    if (registered(kCategoryCapture)) {
-      EndpointFormats capture = formats;
-      if (filter.isDac) capture.refusedRates = shape.captureRefusedRates;
-      addEndpoint(*world, node.instanceId, false,
-                  {filter.isDac ? L"Line" : L"Microphone", adapter, filter.isDac ? kFormLineLevel : kFormMicrophone},
-                  device, static_cast<int>(f), streamingPin(filter.shape, kDataFlowOut), filter.isDac, capture,
-                  filter.isDac ? 24 : 16);
+    // The DAC: its render endpoints, then its capture endpoints, each jack one endpoint;
+    // they all stream through the filter's one render or capture pin.
+    for (size_t r = 0; registered(kCategoryRender) && r < shape.renderEndpoints.size(); ++r) {
+      Endpoint& e = addEndpoint(*world, node.instanceId, true, {numbered(L"Speakers", r), adapter, kFormSpeakers},
+                                device, index, renderPin, true, formats, 24);
+      e.connected = shape.renderEndpoints[r] == TopologyShape::Usual;
+    }
+    EndpointFormats capture = formats;
+    capture.refusedRates = shape.captureRefusedRates;
+    for (size_t c = 0; registered(kCategoryCapture) && c < shape.captureEndpoints.size(); ++c) {
+      const CaptureEndpointSpec& spec = shape.captureEndpoints[c];
+      const bool line = spec.jack == CaptureJack::Line;
+      Endpoint& e = addEndpoint(*world, node.instanceId, false,
+                                {numbered(line ? L"Line" : L"SPDIF Interface", c), adapter, kFormLineLevel}, device,
+                                index, capturePin, true, capture, 24);
+      e.jack = line ? kNodeLineConnector : kNodeSpdifInterface;
+      e.connected = spec.topology == TopologyShape::Usual;
     }
   }
+  for (Endpoint& e : world->endpoints) {
+    if (e.render) continue;
+    wchar_t jack[40];
+    if (StringFromGUID2(e.jack, jack, 40)) setText(e, kFmtEndpoint, kPidJackSubType, jack);
+  }
+  buildTopologies(*world);
   return world;
 }
 

@@ -19,6 +19,7 @@ template <typename T>
 class Com {
  public:
   Com() = default;
+  Com(Com&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
   Com(const Com&) = delete;
   Com& operator=(const Com&) = delete;
   ~Com() { reset(); }
