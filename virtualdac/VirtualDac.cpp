@@ -111,6 +111,23 @@ DacConfig configFromEnvironment() {
   if (n > 0 && n < sizeof path) config.wavPath = path;
   config.loopback = envFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
   config.renderOnly = envFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  config.coreAudio.packed24 = !envFlag("TESSALINE_VIRTUAL_DEVICE_24IN32");
+  char jacks[256] = {};
+  n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", jacks, sizeof jacks);
+  if (n > 0 && n < sizeof jacks) {
+    std::vector<CaptureEndpointSpec> endpoints;
+    for (const char* p = jacks; *p;) {
+      const size_t length = std::strcspn(p, ",");
+      const std::string jack(p, length);
+      if (jack == "line" || jack == "spdif") {
+        CaptureEndpointSpec spec;
+        spec.jack = jack == "line" ? CaptureJack::Line : CaptureJack::Spdif;
+        endpoints.push_back(spec);
+      }
+      p += length + (p[length] == ',');
+    }
+    if (!endpoints.empty()) config.coreAudio.captureEndpoints = endpoints;
+  }
   // In a deliverable nobody reads the in-memory record: keep it small.
   config.playedRecordLimit = 8u << 20;
   return config;

@@ -10,8 +10,10 @@
 //   tess::vdac::stopUsingVirtualDac();
 // Any deliverable selects it on first use of tess::devices() when the environment
 // variable TESSALINE_VIRTUAL_DEVICE is "1" (configFromEnvironment() then applies
-// TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK and
-// TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY).
+// TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK,
+// TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY, TESSALINE_VIRTUAL_DEVICE_24IN32 (endpoints refuse
+// packed 24-bit samples) and TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS ("line,spdif,line":
+// the capture endpoints, in order; unknown words are skipped)).
 //
 // How the device behaves:
 // - Stream reads and writes take one KSSTREAM_HEADER each; they queue per pin (in PAUSE

@@ -386,3 +386,18 @@ TEST_F(CoreAudioPanelTest, WrittenFormatsAreWhatTheClientReads) {
   EXPECT_EQ(client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &floating.Format, &closest), S_OK);
   CoTaskMemFree(mix);
 }
+
+TEST_F(CoreAudioPanelTest, EnvironmentShapesTheEndpoints) {
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", "line,spdif,,bogus,line");
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_24IN32", "1");
+  const vdac::DacConfig config = vdac::configFromEnvironment();
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", nullptr);
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_24IN32", nullptr);
+  ASSERT_EQ(config.coreAudio.captureEndpoints.size(), 3u);
+  EXPECT_EQ(config.coreAudio.captureEndpoints[1].jack, vdac::CaptureJack::Spdif);
+  EXPECT_EQ(config.coreAudio.captureEndpoints[2].jack, vdac::CaptureJack::Line);
+  EXPECT_FALSE(config.coreAudio.packed24);
+  EXPECT_TRUE(vdac::configFromEnvironment().coreAudio.packed24);
+  ASSERT_TRUE(vdac::useVirtualDac(config));
+  EXPECT_EQ(listEndpoints(eCapture).size(), 4u);  // the onboard microphone and the three
+}
