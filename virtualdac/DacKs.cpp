@@ -311,7 +311,7 @@ void Dac::enqueue(Pin& pin, PKSSTREAM_HEADER header, LPOVERLAPPED ov, bool write
   pin.queue.push_back(r);
   if (pin.state == kStateRun) {
     const int64_t now = nowTicks();
-    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now);
+    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now, &pin.queue.back().missedFrames);
     pin.queue.back().scheduled = true;
   }
   if (PinRecord* record = pin.record) {
@@ -395,6 +395,15 @@ void Dac::closeObject(HANDLE h) {
   // A pended completion that would signal this handle's own event signals nothing.
   for (DeferredCompletion& d : deferred) {
     if (d.fileEvent == h) d.fileEvent = nullptr;
+  }
+  // Closing a HID handle cancels the reports still waiting on it.
+  for (auto held = heldReports.begin(); held != heldReports.end();) {
+    if (held->fileEvent != h) {
+      ++held;
+      continue;
+    }
+    completeOverlapped(held->ov, nullptr, kStatusCancelled, 0);
+    held = heldReports.erase(held);
   }
   if (it->second.kind == ObjectKind::Pin) {
     Pin& pin = *it->second.pin;

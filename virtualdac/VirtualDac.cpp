@@ -5,6 +5,7 @@
 
 #include "DacInternal.h"
 #include "coreaudio/CaWorld.h"
+#include "usbtree/UsbTree.h"
 
 #include <mmsystem.h>
 
@@ -83,12 +84,17 @@ void withDac(F&& f) {
   if (Dac* dac = dacInstance().get()) f(*dac);
 }
 
+// The USB device-tree face (usbtree/) answers device sets of the "USB" enumerator when a
+// tree is configured and passes every other set to the DAC's own functions.
 const DeviceSeam kVirtualSeam = {
-    getClassDevs,     enumDeviceInterfaces, getDeviceInterfaceAlias, getDeviceInterfaceDetail,
-    openDeviceInterfaceRegKey, enumDeviceInfo, getDeviceRegistryProperty, destroyDeviceInfoList,
+    usbtree::getClassDevs, enumDeviceInterfaces, getDeviceInterfaceAlias, getDeviceInterfaceDetail,
+    openDeviceInterfaceRegKey, usbtree::enumDeviceInfo, usbtree::getDeviceRegistryProperty,
+    usbtree::destroyDeviceInfoList,
     createFile,       deviceIoControl,      ksCreatePin,             writeFile,
     closeHandle,      hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
     hidFreePreparsedData, hidGetCaps,       coCreateInstance,
+    usbtree::callClassInstaller, usbtree::locateDevNode, usbtree::reenumerateDevNode,
+    usbtree::initiateShutdown,
     registerDeviceNotification, unregisterDeviceNotification,
 };
 
@@ -182,6 +188,10 @@ void setStalled(bool stalled) {
     dac.stalled = stalled;
     SetEvent(dac.wake);
   });
+}
+
+void setHidAccepting(bool accepting) {
+  withDac([&](Dac& dac) { dac.config.hidRefusesReports = !accepting; });
 }
 
 void setRemoved(bool removed) {
