@@ -1,0 +1,41 @@
+# The control panel program (Windows builds). Included from panel/CMakeLists.txt.
+add_library(tess_panel STATIC
+  app/KestaACPLUIApp.cpp app/KestaACPLUIDlg.cpp app/DlgDevice.cpp app/DlgPages.cpp app/PanelTray.cpp
+  pages/PPageASIO.cpp pages/PPagePlay.cpp
+  endpoint/AudioDeviceManager.cpp endpoint/Player.cpp endpoint/TopologyWalk.cpp)
+target_include_directories(tess_panel PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/app ${CMAKE_CURRENT_SOURCE_DIR}/pages
+  ${CMAKE_CURRENT_SOURCE_DIR}/endpoint)
+target_link_libraries(tess_panel PUBLIC tess_panel_core tess_skin tess_ksaudio tess_settings tess_devices tess_common
+  ole32 oleaut32 uuid propsys)
+tess_warnings(tess_panel)
+
+include(${CMAKE_SOURCE_DIR}/tools/skinart/SkinArtFiles.cmake)
+# Icon 128 and the manifest; the icon is drawn by the skin artwork.
+configure_file(app/PanelResources.rc.in ${CMAKE_CURRENT_BINARY_DIR}/PanelResources.rc @ONLY)
+set(TESS_PANEL_RC ${CMAKE_CURRENT_BINARY_DIR}/PanelResources.rc)
+function(tess_panel_resources target)
+  target_sources(${target} PRIVATE ${TESS_PANEL_RC})
+  set_source_files_properties(${TESS_PANEL_RC} TARGET_DIRECTORY ${target} PROPERTIES
+    OBJECT_DEPENDS "${SKINART_FILES};${CMAKE_CURRENT_SOURCE_DIR}/app/Panel.manifest")
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
+  tess_skin_resources(${target})
+endfunction()
+
+add_executable(TessalineUsbAudioDevice2ACPLUI WIN32 app/main.cpp)
+target_link_libraries(TessalineUsbAudioDevice2ACPLUI PRIVATE tess_panel)
+tess_panel_resources(TessalineUsbAudioDevice2ACPLUI)
+tess_warnings(TessalineUsbAudioDevice2ACPLUI)
+tess_deliverable(TessalineUsbAudioDevice2ACPLUI)
+
+if(TESS_TESTS)
+  tess_wine_test(panel_wine_test SOURCES tests/PanelDialogWineTest.cpp tests/PanelTestSupport.cpp
+    LIBS tess_panel tess_virtualdac DEPENDS TessalineUsbAudioDevice2ACPLUI)
+  if(TARGET panel_wine_test)
+    tess_panel_resources(panel_wine_test)
+    target_include_directories(panel_wine_test PRIVATE ${CMAKE_SOURCE_DIR}/panel/skin/tests)
+    target_sources(panel_wine_test PRIVATE ${CMAKE_SOURCE_DIR}/panel/skin/tests/PngWriter.cpp)
+    target_compile_definitions(panel_wine_test PRIVATE
+      PANEL_EXE="$<TARGET_FILE:TessalineUsbAudioDevice2ACPLUI>")
+    set_tests_properties(panel_wine_test PROPERTIES TIMEOUT 900)
+  endif()
+endif()
