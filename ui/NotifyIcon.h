@@ -20,8 +20,6 @@ class CNotifyIcon {
   bool Modify(HICON icon, const char* tip);  // a null icon keeps the current one
   bool Delete();
   bool IsAdded() const { return m_added; }
-  // The shell restarted and lost every icon: the record stays, the icon counts as not added.
-  void Forget() { m_added = false; }
   const NOTIFYICONDATAA& Record() const { return m_data; }
 
  private:

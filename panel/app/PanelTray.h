@@ -21,7 +21,11 @@ class CPanelTray {
   // Adds the icon (a failure is remembered for Retry); the shell keeps its own copy of the icon.
   bool Add(HWND owner, HINSTANCE module, const char* tip);
   bool Retry();  // adds again when the icon is missing: after a failed add or a shell restart
-  void ShellRestarted() { m_icon.Forget(); Retry(); }
+  // After a shell restart the icon is gone (a delete that finds none does no harm).
+  void ShellRestarted() {
+    m_icon.Delete();
+    Retry();
+  }
   bool SetTip(const char* tip);
   void Delete();
   bool IsAdded() const { return m_icon.IsAdded(); }

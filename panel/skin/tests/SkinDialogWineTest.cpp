@@ -294,6 +294,7 @@ TEST(SkinDialog, RebuildingTheSkinFromAClickIsSafe) {
     void OnSkinButtonClicked(const char* name) override {
       CTestSkinDialog::OnSkinButtonClicked(name);
       LoadSkin();  // destroys the very button whose click is being handled
+      LoadSkin();  // and a second rebuild must not free it while its handler still runs
     }
   };
   auto dialog = std::make_unique<CRebuilding>();
