@@ -44,7 +44,8 @@ void CAnimatedLabel::RecomputeLayout() {
     if (dc && ::GetTextExtentPoint32A(dc, m_text.c_str(), static_cast<int>(m_text.size()), &size)) textWidth = size.cx;
   }
   const bool wasRunning = m_overflow && m_hWnd;
-  const skin::LabelLayout layout = skin::layoutLabel(client.right - client.left, textWidth, m_text.size());
+  const skin::LabelLayout layout =
+      skin::layoutLabel(client.right - client.left - 2 * kTextPadding, textWidth, m_text.size());
   m_visibleCount = layout.visibleCount;
   m_overflow = layout.overflow;
   m_scrollOffset = 0;
@@ -66,6 +67,8 @@ void CAnimatedLabel::OnPaint() {
   skin::DrawBitmap(dc, m_background, 0, 0);
   const skin::LabelLine line = CurrentLine();
   const UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (line.centred ? DT_CENTER : 0);
+  // Text keeps clear of the label's edges, so that a running marquee does not touch them.
+  ::InflateRect(&client, -kTextPadding, 0);
   CSelectObject font(dc, m_font);
   const int oldMode = ::SetBkMode(dc, TRANSPARENT);
   const COLORREF oldColour = ::SetTextColor(dc, m_textColour);

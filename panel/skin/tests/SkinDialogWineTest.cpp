@@ -197,13 +197,17 @@ TEST(SkinDialog, LabelsLayOutAndOverflowingTextScrolls) {
   CSkinLabel* ip = dialog->FindSkinLabel("TXT_LOCAL_IP");
   ASSERT_NE(ip, nullptr);
   dialog->SetSkinLabelText("TXT_LOCAL_IP", "10.0.0.1");
-  EXPECT_GT(ip->VisibleCount(), 8);
+  EXPECT_EQ(ip->VisibleCount(), 8) << "measured in the label's own font, the address fits";
   EXPECT_FALSE(ip->Overflows());
   EXPECT_TRUE(ip->CurrentLine().centred);
+  // Wide letters overflow where as many narrow ones still fit.
+  dialog->SetSkinLabelText("TXT_LOCAL_IP", "iiiiiiiiiiii");
+  EXPECT_FALSE(ip->Overflows());
 
-  const std::string longText(ip->VisibleCount() + 5, 'x');
+  const std::string longText(20, 'W');
   dialog->SetSkinLabelText("TXT_LOCAL_IP", longText.c_str());
   EXPECT_TRUE(ip->Overflows());
+  EXPECT_LT(ip->VisibleCount(), 20);
   EXPECT_FALSE(ip->CurrentLine().centred);
   pump(1000);
   EXPECT_GT(ip->ScrollOffset(), 0u) << "the marquee runs";
