@@ -12,6 +12,7 @@
 #include "Controls.h"
 #include "Dialog.h"
 #include "Gdi.h"
+#include "GdiCount.h"
 #include "NotifyIcon.h"
 #include "UiTestIds.h"
 #include "WinApp.h"
@@ -191,16 +192,29 @@ TEST(UiFramework, NotificationIconAddsModifiesAndDeletes) {
 }
 
 TEST(UiFramework, GdiOwnersRelease) {
-  CBitmap bitmap;
-  EXPECT_FALSE(bitmap.LoadBitmap(::GetModuleHandleA(nullptr), 4242));
-  EXPECT_EQ(bitmap.GetSize().cx, 0);
-  CClientDC screen(nullptr);
-  bitmap.Attach(::CreateCompatibleBitmap(screen, 7, 3));
-  EXPECT_EQ(bitmap.GetSize().cx, 7);
-  EXPECT_EQ(bitmap.GetSize().cy, 3);
-  CMemoryDC memory(screen);
-  CSelectObject selected(memory, bitmap);
-  EXPECT_TRUE(selected.Selected());
+  // One round first: the system keeps caches (screen DC, fonts) from the first use on.
+  int before = -1;
+  for (int round = 0; round < 2; ++round) {
+    before = uitest::liveGdiObjects();
+    ASSERT_GT(before, 0) << "the GDI handle table can be read";
+    CBitmap bitmap;
+    EXPECT_FALSE(bitmap.LoadBitmap(::GetModuleHandleA(nullptr), 4242));
+    EXPECT_EQ(bitmap.GetSize().cx, 0);
+    CClientDC screen(nullptr);
+    bitmap.Attach(::CreateCompatibleBitmap(screen, 7, 3));
+    EXPECT_EQ(bitmap.GetSize().cx, 7);
+    EXPECT_EQ(bitmap.GetSize().cy, 3);
+    bitmap.Attach(::CreateCompatibleBitmap(screen, 5, 5));  // the first one is deleted
+    CFont font(::CreateFontA(-12, 0, 0, 0, FW_BOLD, TRUE, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial"));
+    CMemoryDC memory(screen);
+    CSelectObject selected(memory, bitmap);
+    CSelectObject fontSelected(memory, font);
+    EXPECT_TRUE(selected.Selected());
+    if (round == 1) {
+      EXPECT_EQ(uitest::liveGdiObjects(), before + 3) << "bitmap, font and memory DC";
+    }
+  }
+  EXPECT_EQ(uitest::liveGdiObjects(), before) << "every owner released what it held";
 }
 
 // A window whose click handler destroys it, and which deletes itself in PostNcDestroy as a

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "GdiCount.h"
 #include "PngWriter.h"
 #include "SkinDialog.h"
 #include "SkinTables.h"
@@ -527,6 +528,44 @@ HBITMAP makeMask(int width, int height, InsideAt inside) {
   ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
   return bitmap;
+}
+
+// A panel runs for days: what it does again and again must hold no more GDI objects and
+// windows afterwards than before.
+TEST(SkinDialog, RepeatedWorkLeaksNoGdiObjectsOrWindows) {
+  auto dialog = showDialog();
+  ASSERT_TRUE(dialog);
+  CSkinSlider* slider = dialog->FindSkinSlider("SLDR_P_VOL_L");
+  auto work = [&](int rounds) {
+    dialog->SetSkinLabelText("TXT_ASIOSTATUS", "2 Channel, 24 bits, 48000 Hz, Buffer 10.0 ms and then some more");
+    for (int i = 0; i < rounds; ++i) {
+      const char* button = skin::kSkinButtons[i % skin::kSkinButtonCount].name;
+      dialog->SetSkinButtonCheck(button, i % 2);
+      dialog->ShowSkinButton(button, 1);
+      dialog->SetSkinLabelText("TXT_ASIOSTATE", i % 2 ? "RUNNING" : "PREPARED");
+      dialog->SetSkinSliderPos("SLDR_P_VOL_R", i % 101);
+      dialog->FindSkinButton(button)->SendMessage(WM_MOUSEMOVE, 0, pointParam(3, 3));
+    }
+    slider = dialog->FindSkinSlider("SLDR_P_VOL_L");
+    slider->ShowWindow(SW_SHOW);
+    slider->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, pointParam(60, 8));
+    for (int x = 60; x < 120; x += 6) slider->SendMessage(WM_MOUSEMOVE, MK_LBUTTON, pointParam(x, 8));
+    slider->SendMessage(WM_LBUTTONUP, 0, pointParam(120, 8));
+    dialog->RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // Controls make their tooltip at the first message that passes through them.
+    for (const skin::SkinLabelDef& l : skin::kSkinLabels) dialog->FindSkinLabel(l.name)->PostMessage(WM_NULL);
+    pump(700);  // the marquee runs
+  };
+  work(50);
+  dialog->LoadSkin();
+  work(50);
+  const int gdiBefore = uitest::liveGdiObjects(), windowsBefore = uitest::threadWindows();
+  ASSERT_GT(gdiBefore, 0);
+  work(300);
+  for (int i = 0; i < 10; ++i) dialog->LoadSkin();
+  work(50);
+  EXPECT_EQ(uitest::liveGdiObjects(), gdiBefore);
+  EXPECT_EQ(uitest::threadWindows(), windowsBefore);
 }
 
 TEST(SkinRegion, MasksBecomeRegions) {
