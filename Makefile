@@ -7,7 +7,7 @@ WIN64   := $(BUILD)/win64
 WIN32   := $(BUILD)/win32
 PACKAGE := $(BUILD)/package
 
-.PHONY: all deps configure build package test test-native test-wine demo bench clean
+.PHONY: all deps configure build package test test-native test-wine demo bench panel clean
 
 all: build
 
@@ -44,6 +44,11 @@ test-wine:
 
 demo: build
 	tools/demo.sh $(WIN64)
+
+# The control panel under Wine with the virtual DAC and the driver streaming (tools/panel.sh).
+panel: configure
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ACPLUI TessalineUsbAudioDevice2ASIO asiohost
+	tools/panel.sh $(WIN64)
 
 # Native kernels, then the driver under the virtual DAC through asiohost (x64 build).
 bench: configure
