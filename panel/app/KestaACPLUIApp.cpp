@@ -18,7 +18,9 @@ bool CKestaACPLUIApp::ActivateRunningPanel(DWORD waitMs) {
     HWND running = ::FindWindowA(nullptr, tess::kPanelWindowTitle);
     if (running) {
       ::SetForegroundWindow(running);
-      ::SendMessageA(running, WM_COMMAND, ID_CPL_SHOW_ASIO, 0);
+      // Synchronous, as the running panel expects, but a hung panel does not hang this start.
+      DWORD_PTR result = 0;
+      ::SendMessageTimeoutA(running, WM_COMMAND, ID_CPL_SHOW_ASIO, 0, SMTO_ABORTIFHUNG, kFirstWindowWaitMs, &result);
       return true;
     }
     if (::GetTickCount64() >= until) return false;
