@@ -28,16 +28,19 @@ tess_warnings(TessalineUsbAudioDevice2ACPLUI)
 tess_deliverable(TessalineUsbAudioDevice2ACPLUI)
 
 if(TESS_TESTS)
-  tess_wine_test(panel_wine_test
-    SOURCES tests/PanelDialogWineTest.cpp tests/PanelProgramWineTest.cpp tests/PanelTestSupport.cpp
+  # The dialog in this process; and the program in its own, with the driver (which keeps the
+  # status block open for the rest of the process that loaded it: hence a program of its own).
+  tess_wine_test(panel_wine_test SOURCES tests/PanelDialogWineTest.cpp tests/PanelTestSupport.cpp
+    LIBS tess_panel DEPENDS TessalineUsbAudioDevice2ACPLUI)
+  tess_wine_test(panel_program_wine_test SOURCES tests/PanelProgramWineTest.cpp tests/PanelTestSupport.cpp
     LIBS tess_panel DEPENDS TessalineUsbAudioDevice2ACPLUI TessalineUsbAudioDevice2ASIO asiohost)
-  if(TARGET panel_wine_test)
-    tess_panel_resources(panel_wine_test)
-    target_include_directories(panel_wine_test PRIVATE ${CMAKE_SOURCE_DIR}/panel/skin/tests)
-    target_sources(panel_wine_test PRIVATE ${CMAKE_SOURCE_DIR}/panel/skin/tests/PngWriter.cpp)
-    target_compile_definitions(panel_wine_test PRIVATE
-      PANEL_EXE="$<TARGET_FILE:TessalineUsbAudioDevice2ACPLUI>"
-      DRIVER_DLL="$<TARGET_FILE:TessalineUsbAudioDevice2ASIO>" ASIOHOST_EXE="$<TARGET_FILE:asiohost>")
-    set_tests_properties(panel_wine_test PROPERTIES TIMEOUT 900)
-  endif()
+  foreach(t panel_wine_test panel_program_wine_test)
+    if(TARGET ${t})
+      tess_panel_resources(${t})
+      target_include_directories(${t} PRIVATE ${CMAKE_SOURCE_DIR}/panel/skin/tests)
+      target_sources(${t} PRIVATE ${CMAKE_SOURCE_DIR}/panel/skin/tests/PngWriter.cpp)
+      target_compile_definitions(${t} PRIVATE PANEL_EXE="$<TARGET_FILE:TessalineUsbAudioDevice2ACPLUI>"
+        DRIVER_DLL="$<TARGET_FILE:TessalineUsbAudioDevice2ASIO>" ASIOHOST_EXE="$<TARGET_FILE:asiohost>")
+    endif()
+  endforeach()
 endif()

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "Asio.h"
 #include "PanelMessages.h"
 #include "PanelTestSupport.h"
 #include "Settings.h"
@@ -98,6 +99,24 @@ uint32_t blockField(size_t offset) {
   return value;
 }
 
+// The registered driver, created through COM as a host creates it, with the virtual DAC.
+IASIO* createDriver() {
+  char text[64] = {};
+  DWORD size = sizeof text;
+  if (::RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\ASIO\\Tessaline USB 2", "CLSID", RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS)
+    return nullptr;
+  wchar_t wide[64] = {};
+  ::MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 64);
+  CLSID clsid{};
+  if (FAILED(::CLSIDFromString(wide, &clsid))) return nullptr;
+  ::SetEnvironmentVariableA(tess::kVirtualDeviceEnv, "1");  // read by the driver at its first device use
+  void* object = nullptr;
+  const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object);
+  ::SetEnvironmentVariableA(tess::kVirtualDeviceEnv, nullptr);
+  return SUCCEEDED(hr) ? static_cast<IASIO*>(object) : nullptr;
+}
+
 class PanelProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -109,8 +128,11 @@ class PanelProgram : public ::testing::Test {
     const char version[] = "winxp64";
     ::RegSetKeyValueA(HKEY_CURRENT_USER, kAppDefaults, "Version", REG_SZ, version, sizeof version);
     ASSERT_EQ(run("regsvr32 /s " + quoted(DRIVER_DLL), 60000), 0) << "driver registration";
+    comReady_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   }
+  bool comReady_ = false;
   void TearDown() override {
+    if (comReady_) ::CoUninitialize();
     if (HWND panel = panelWindow()) ::PostMessageA(panel, WM_COMMAND, ID_TRAY_EXIT, 0);
     waitUntil([] { return panelWindow() == nullptr; }, 10000);
     run("regsvr32 /u /s " + quoted(DRIVER_DLL), 60000);
@@ -169,10 +191,12 @@ TEST_F(PanelProgram, FollowsTheDriverComesForwardAndKeepsTheUsersChoices) {
   ::PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   EXPECT_TRUE(waitUntil([&] { return !::IsWindowVisible(window); }, 5000));
   {
-    tess::CStatusBlockMapping driverSide;
-    ASSERT_TRUE(driverSide.attach(tess::BlockSide::Driver));
-    ASSERT_TRUE(driverSide.view().requestShowPanel());  // what the driver's controlPanel does
+    // The driver, loaded here as a host loads it, asks for its control panel.
+    IASIO* driver = createDriver();
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
     EXPECT_TRUE(waitUntil([&] { return ::IsWindowVisible(window) != FALSE; }, 5000)) << "within about a second";
+    driver->Release();
   }
 
   // A second start brings the first forward and ends without a window.
