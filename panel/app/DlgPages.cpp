@@ -11,6 +11,9 @@
 #include "PanelMessages.h"
 #include "SystemClass.h"
 #include "TessConstants.h"
+#if defined(TESS_PANEL_REMOTE)
+#include "PPageRemoteCtrl.h"
+#endif
 
 namespace {
 
@@ -97,12 +100,19 @@ void CKestaACPLUIDlg::BuildPages() {
   ShowSkinButton("BTN_LABEL_ASIO2", m_asioAvailable);
   // The pages just built may have refreshed the ASIO labels: the page decides what shows.
   if (m_pPageAsio) m_pPageAsio->Refresh();
-  // Remote control. Its page (CPPageRemoteCtrl with its UDP receiver) is not part of this
-  // program yet: when it is, it is built here when m_switches.rmtCtrl is set and one of the
-  // three pages is present, and its two buttons are shown; WM_CPL_DATAGRAM already reaches
-  // OnPrivateMessage. Until then its elements stay hidden.
-  for (const char* name : {"BTN_RMCT_NETWORK_SET", "BTN_RMCT_START_SVR"}) ShowSkinButton(name, 0);
-  ShowSkinLabel("TXT_LOCAL_IP", 0);
+  // Remote control: only with one of the three pages present, whatever the switch says.
+  bool remoteBuilt = false;
+#if defined(TESS_PANEL_REMOTE)
+  if (m_switches.rmtCtrl && (m_playPresent || m_recordPresent || m_asioAvailable)) {
+    auto* remote = new (std::nothrow) CPPageRemoteCtrl(this);
+    if (remote) remote->Init();
+    m_pPageRemote = remote;
+    remoteBuilt = remote != nullptr;
+  }
+#endif
+  ShowSkinButton("BTN_RMCT_NETWORK_SET", remoteBuilt);
+  ShowSkinButton("BTN_RMCT_START_SVR", remoteBuilt);
+  if (!remoteBuilt) ShowSkinLabel("TXT_LOCAL_IP", 0);
   ShowSkinLabel("TXT_REMOTE_IP", 0);
   ShowSkinLabel("TXT_CPL_LOAD", 0);
 }

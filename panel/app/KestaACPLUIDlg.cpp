@@ -9,6 +9,9 @@
 #include "PanelResourceIds.h"
 #include "SystemClass.h"
 #include "TessConstants.h"
+#if defined(TESS_PANEL_REMOTE)
+#include "PPageRemoteCtrl.h"
+#endif
 
 IMPLEMENT_DYNAMIC(CKestaACPLUIDlg, CSkinDialog)
 
@@ -204,7 +207,8 @@ bool CKestaACPLUIDlg::OnPrivateMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
       if (m_pPageRecord) m_pPageRecord->ShowFormat(static_cast<int>(wParam));
       return true;
     case WM_CPL_DATAGRAM:
-      // The remote-control receiver's datagrams: the dialog only acknowledges them.
+      // Sent by the remote-control receive thread, which waits for the answer: the dialog
+      // acknowledges each datagram and does nothing with it.
       (void)lParam;
       return true;
     default:
@@ -337,8 +341,17 @@ void CKestaACPLUIDlg::OnSkinButtonClicked(const char* name) {
     if (asioMapped) m_pPageAsio->RequestReset();
     return;
   }
-  // "BTN_RMCT_NETWORK_SET" and "BTN_RMCT_START_SVR" belong to the remote-control page, which
-  // is not part of this program yet (see BuildPages).
+#if defined(TESS_PANEL_REMOTE)
+  auto* remote = static_cast<CPPageRemoteCtrl*>(m_pPageRemote);
+  if (is(name, "BTN_RMCT_NETWORK_SET")) {
+    if (remote) remote->NetworkSetting();
+    return;
+  }
+  if (is(name, "BTN_RMCT_START_SVR")) {
+    if (remote) remote->ToggleServer();
+    return;
+  }
+#endif
 }
 
 void CKestaACPLUIDlg::OnSkinSliderChanged(const char* name, int, int value) {

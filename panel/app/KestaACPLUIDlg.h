@@ -102,7 +102,7 @@ class CKestaACPLUIDlg : public CSkinDialog {
   CPPagePlay* m_pPagePlay = nullptr;
   CPPageRecord* m_pPageRecord = nullptr;
   CPPageASIO* m_pPageAsio = nullptr;
-  CObject* m_pPageRemote = nullptr;  // CPPageRemoteCtrl once the remote-control page is built
+  CObject* m_pPageRemote = nullptr;  // CPPageRemoteCtrl, when the program has the remote page
   bool m_pendingRescan = false;
   panel::PageSwitches m_switches;
   bool m_legacyRetry = false;
