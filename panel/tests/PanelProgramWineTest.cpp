@@ -122,6 +122,9 @@ class PanelProgram : public ::testing::Test {
   void SetUp() override {
     deleteAsioSettings();
     deletePackageKey();
+    // Every page the setup can switch on: the panel builds those its device allows.
+    writePageSwitch("PlayRecPP", 1);
+    writePageSwitch("RmtCtrlPP", 1);
     // The driver takes its width and preferred buffer from the per-user settings at init.
     writeAsioSetting(tess::kValueBitsPerSample, 24);
     writeAsioSetting(tess::kValueBufferSize, 100);
@@ -138,6 +141,7 @@ class PanelProgram : public ::testing::Test {
     run("regsvr32 /u /s " + quoted(DRIVER_DLL), 60000);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppDefaults);
     deleteAsioSettings();
+    deletePackageKey();
   }
 };
 
