@@ -11,7 +11,7 @@ SETUP   := $(BUILD)/setup
 # co-installer's build (the certificate it embeds and trusts).
 SIGNING := $(BUILD)/signing
 
-.PHONY: all deps configure build package setup test test-native test-wine test-setup demo bench clean
+.PHONY: all deps configure build package setup test test-native test-wine test-setup demo bench panel clean
 
 all: build
 
@@ -62,6 +62,12 @@ demo: deps
 	$(CONFIGURE_WIN64)
 	cmake --build $(WIN64) -j $(JOBS) --target $(DEMO_TARGETS)
 	tools/demo.sh $(WIN64)
+
+# The control panel under Wine with the virtual DAC and the driver streaming (tools/panel.sh).
+panel: deps
+	$(CONFIGURE_WIN64)
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ACPLUI TessalineUsbAudioDevice2ASIO asiohost
+	tools/panel.sh $(WIN64)
 
 # Native kernels, then the driver under the virtual DAC through asiohost (x64 build).
 bench: configure
