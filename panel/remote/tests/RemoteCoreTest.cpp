@@ -33,7 +33,7 @@ TEST(Ipv4Text, DottedQuadsStrictly) {
   struct Case {
     const char* text;
     bool valid;
-    uint8_t a, b, c, d;
+    uint8_t a = 0, b = 0, c = 0, d = 0;
   };
   const Case cases[] = {
       {"192.168.1.20", true, 192, 168, 1, 20},
@@ -135,7 +135,8 @@ TEST(AdapterTable, MalformedAddressesAndLongDescriptions) {
   EXPECT_EQ(table.Add(full.raw()), AdapterOutcome::Added);
   EXPECT_EQ(std::strlen(table.Row(0).description), kDescriptionChars);
 
-  RawAdapter noDescription = FakeAdapter("1.2.3.5", "255.0.0.0", "").raw();
+  const FakeAdapter plain("1.2.3.5", "255.0.0.0", "");
+  RawAdapter noDescription = plain.raw();
   noDescription.description = nullptr;
   EXPECT_EQ(table.Add(noDescription), AdapterOutcome::Added);
   EXPECT_STREQ(table.Row(1).description, "");

@@ -162,9 +162,12 @@ long checkSlot(const std::array<uint8_t, 1024>& slot, std::size_t sentLength) {
 }
 
 uintptr_t handleProbe() {
-  HANDLE h = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const auto value = reinterpret_cast<uintptr_t>(h);
-  ::CloseHandle(h);
+  // Fill the table's holes first: a leaked handle may sit above the lowest free slot, and is
+  // then seen only by a handle made after every hole below it is taken.
+  std::vector<HANDLE> probes;
+  for (int i = 0; i < 512; ++i) probes.push_back(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  const auto value = reinterpret_cast<uintptr_t>(probes.back());
+  for (HANDLE h : probes) ::CloseHandle(h);
   return value;
 }
 

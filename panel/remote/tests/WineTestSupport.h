@@ -83,8 +83,8 @@ std::vector<uint8_t> patternPayload(uint32_t sequence, std::size_t length);
 // sequence cut at 992, zeros after. Returns the sequence, or -1 when the slot is wrong.
 long checkSlot(const std::array<uint8_t, 1024>& slot, std::size_t sentLength);
 
-// Under Wine the process handle count reads 0; the value of a fresh handle moves up when
-// handles leak, since the lowest free one is given out first.
+// Under Wine the process handle count reads 0; the value of the last of many fresh handles
+// moves up when handles leak, since the lowest free ones are given out first.
 uintptr_t handleProbe();
 // Bytes in use in every heap of the process.
 std::size_t heapBusyBytes();
