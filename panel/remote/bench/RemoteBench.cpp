@@ -35,13 +35,15 @@ HWND makeWindow() {
   return ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
 }
 
+// Runs the message loop as a user-interface thread does (GetMessage) for a while.
 void pumpFor(DWORD ms) {
-  const DWORD end = ::GetTickCount() + ms;
-  while (static_cast<LONG>(::GetTickCount() - end) < 0) {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, ms, nullptr);
+  MSG msg;
+  while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER && !msg.hwnd && msg.wParam == timer) break;
+    ::DispatchMessageA(&msg);
   }
+  ::KillTimer(nullptr, timer);
 }
 
 // Pumps until the count stops moving for quietMs.
