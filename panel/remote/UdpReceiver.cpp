@@ -113,7 +113,7 @@ void UdpReceiver::ReceiveState::Run() {
 
 void UdpReceiver::ReceiveState::Deliver(const remote::DatagramSlots::Delivery& d) {
   delivering = 1;
-  ::SendMessageA(target, WM_CPL_DATAGRAM, d.index, reinterpret_cast<LPARAM>(d.slot));
+  ::SendMessageA(target, remote::kDatagramMessage, d.index, reinterpret_cast<LPARAM>(d.slot));
   delivering = 0;
 }
 

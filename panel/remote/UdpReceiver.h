@@ -1,6 +1,6 @@
 // UdpReceiver: listens on a UDP port (all local addresses) with one receive thread and hands
-// every datagram to a window as WM_CPL_DATAGRAM (slot index, slot address), in arrival order,
-// through eight 1024-byte slots used round-robin.
+// every datagram to a window as WM_CPL_DATAGRAM (remote::kDatagramMessage: slot index, slot
+// address), in arrival order, through eight 1024-byte slots used round-robin.
 //
 // Stop and the slot buffer: everything the receive thread touches (socket, events, slot
 // buffer, library use) lives in one reference-counted state; the thread holds a reference until
@@ -11,7 +11,8 @@
 // the datagram handler, or the target window's thread is stuck) Stop does not wait, or stops
 // waiting, and lets go of its reference: the thread sees the cleared flag when its delivery
 // returns, delivers nothing more, and frees the state as it leaves. So Stop never frees the
-// buffer under the thread and never hangs the caller.
+// buffer under the thread, waits at most 5000 ms (only when the target's thread is stuck) and
+// does not wait at all inside the handler. A stuck delivery keeps the port bound until it ends.
 #pragma once
 
 #include <winsock2.h>

@@ -18,7 +18,7 @@ std::atomic<uint64_t> g_delivered{0};
 DWORD g_handlerSleepMs = 0;
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_CPL_DATAGRAM) {
+  if (msg == remote::kDatagramMessage) {
     if (g_handlerSleepMs) ::Sleep(g_handlerSleepMs);
     ++g_delivered;
     return 0;

@@ -52,7 +52,7 @@ class CHarnessDialog : public CSkinDialog {
     if (std::strcmp(name, CPPageRemoteCtrl::kServerButton) == 0) page->ToggleServer();
   }
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-    if (msg == WM_CPL_DATAGRAM) {
+    if (msg == remote::kDatagramMessage) {
       std::memcpy(lastDatagram.data(), reinterpret_cast<const void*>(lParam), lastDatagram.size());
       ++datagramCount;
       return 0;

@@ -54,7 +54,7 @@ LRESULT CALLBACK DatagramWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
     ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<DatagramWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (msg == WM_CPL_DATAGRAM && self) {
+  if (msg == remote::kDatagramMessage && self) {
     Received r{wParam, reinterpret_cast<const uint8_t*>(lParam), {}};
     std::memcpy(r.slot.data(), r.slotAddress, r.slot.size());
     self->received.push_back(r);

@@ -20,7 +20,7 @@ void pump(int milliseconds);
 // Pumps until done() or the time limit; true when done.
 bool pumpUntil(const std::function<bool()>& done, int limitMs = 20000);
 
-// A message-only window that copies every WM_CPL_DATAGRAM slot it is handed.
+// A message-only window that copies every datagram slot it is handed.
 class DatagramWindow {
  public:
   struct Received {
