@@ -3,6 +3,7 @@
 #include <atomic>
 #include <climits>
 #include <memory>
+#include <new>
 
 #include "DatagramSlots.h"
 #include "WinsockSession.h"
@@ -49,7 +50,7 @@ struct EventHandle {
 
 struct UdpReceiver::ReceiveState {
   explicit ReceiveState(HWND window)
-      : target(window), slotBuffer(new uint8_t[remote::kSlotBufferSize]()), slots(slotBuffer.get()) {
+      : target(window), slotBuffer(new (std::nothrow) uint8_t[remote::kSlotBufferSize]()), slots(slotBuffer.get()) {
     ++g_liveStates;
   }
   ~ReceiveState() { --g_liveStates; }
@@ -99,8 +100,11 @@ void UdpReceiver::ReceiveState::Run() {
           length = remote::kSlotPayloadCapacity;  // a longer datagram, cut to its slot
         } else if (error == WSAECONNRESET || error == WSAENETRESET) {
           continue;  // an earlier send's ICMP report: nothing lost, read on
+        } else if (error == WSAEWOULDBLOCK) {
+          break;  // nothing queued: wait for the next one
         } else {
-          break;  // nothing queued (or a failing socket): wait again
+          ::WaitForSingleObject(stopEvent.h, 10);  // a failing socket: retry, without spinning
+          break;
         }
       }
       const remote::DatagramSlots::Delivery d =
@@ -138,6 +142,7 @@ HRESULT UdpReceiver::Start(uint16_t port) {
   if (!state) return E_OUTOFMEMORY;
   m_pState = state;
   m_receiveBufferBytes = 0;
+  if (!state->slotBuffer) return E_OUTOFMEMORY;
 
   if (!state->winsock.Ok()) return HRESULT_FROM_WIN32(static_cast<DWORD>(state->winsock.Error()));
   state->socket.Reset(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
