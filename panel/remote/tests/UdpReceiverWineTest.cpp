@@ -26,7 +26,13 @@ TEST_F(Receiver, EveryDatagramInOrderWithSenderCutAndPaddedNinthReusesSlotZero) 
   UdpReceiver receiver(window.hwnd());
   ASSERT_EQ(receiver.Start(0), S_OK);
   ASSERT_NE(receiver.BoundPort(), 0);
-  std::printf("receive buffer after raising: %d bytes\n", receiver.ReceiveBufferBytes());
+  {
+    UniqueSocket fresh(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    int size = 0, length = sizeof size;
+    ASSERT_EQ(::getsockopt(fresh.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &length), 0);
+    std::printf("receive buffer %d bytes, raised from %d\n", receiver.ReceiveBufferBytes(), size);
+    EXPECT_EQ(receiver.ReceiveBufferBytes(), 10 * size);
+  }
   LoopbackSender sender(receiver.BoundPort());
 
   const std::size_t lengths[] = {4, 64, 991, 992, 993, 1500, 8000, 65507, 10};
@@ -61,6 +67,22 @@ TEST_F(Receiver, EveryDatagramInOrderWithSenderCutAndPaddedNinthReusesSlotZero) 
   sender.Send("late", 4);
   pump(200);
   EXPECT_EQ(window.received.size(), 10u);
+}
+
+// Bound to every local address: a datagram to another loopback address arrives as well.
+TEST_F(Receiver, ListensOnEveryLocalAddress) {
+  DatagramWindow window;
+  UdpReceiver receiver(window.hwnd());
+  ASSERT_EQ(receiver.Start(0), S_OK);
+  UniqueSocket out(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(receiver.BoundPort());
+  to.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+  ASSERT_EQ(::sendto(out.Get(), "other", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 5);
+  ASSERT_TRUE(pumpUntil([&] { return window.received.size() == 1; }));
+  EXPECT_EQ(std::memcmp(window.received[0].slot.data() + 32, "other", 6), 0);
+  receiver.Stop();
 }
 
 TEST_F(Receiver, WrongOrderAndBusyPortFailCleanly) {
