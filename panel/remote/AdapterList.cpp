@@ -27,16 +27,14 @@ bool AdapterList::ScanAdapters(std::size_t* count) {
     const DWORD result = ::GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(m_buffer.get()), &bytes);
     if (result == ERROR_SUCCESS) {
       // Walk the list, trusting no link that leaves the buffer.
-      const uint8_t* begin = m_buffer.get();
-      const uint8_t* end = begin + m_bufferBytes;
-      for (const IP_ADAPTER_INFO* a = reinterpret_cast<const IP_ADAPTER_INFO*>(begin);
+      const auto begin = reinterpret_cast<uintptr_t>(m_buffer.get());
+      for (const IP_ADAPTER_INFO* a = reinterpret_cast<const IP_ADAPTER_INFO*>(m_buffer.get());
            a && m_adapters.size() < kMaxListedAdapters; a = a->Next) {
-        const auto* at = reinterpret_cast<const uint8_t*>(a);
-        if (at < begin || at > end - sizeof(IP_ADAPTER_INFO)) break;
+        const auto at = reinterpret_cast<uintptr_t>(a);
+        if (at < begin || at - begin > m_bufferBytes || m_bufferBytes - (at - begin) < sizeof(IP_ADAPTER_INFO)) break;
         m_adapters.push_back(remote::RawAdapter{
-            a->IpAddressList.IpAddress.String, sizeof a->IpAddressList.IpAddress.String,
-            a->IpAddressList.IpMask.String, sizeof a->IpAddressList.IpMask.String, a->Type, a->Description,
-            sizeof a->Description});
+            a->IpAddressList.IpAddress.String, sizeof a->IpAddressList.IpAddress.String, a->IpAddressList.IpMask.String,
+            sizeof a->IpAddressList.IpMask.String, a->Type, a->Description, sizeof a->Description});
       }
       if (count) *count = m_adapters.size();
       return true;

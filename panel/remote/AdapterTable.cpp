@@ -17,8 +17,8 @@ AdapterOutcome AdapterTable::Add(const RawAdapter& adapter) {
   row.type = adapter.type;
   row.mask = *mask;
   if (adapter.description) {
-    const std::size_t limit = adapter.descriptionCapacity < kDescriptionChars ? adapter.descriptionCapacity
-                                                                               : kDescriptionChars;
+    const std::size_t limit =
+        adapter.descriptionCapacity < kDescriptionChars ? adapter.descriptionCapacity : kDescriptionChars;
     std::memcpy(row.description, adapter.description, strnlen(adapter.description, limit));
   }
   ++m_count;

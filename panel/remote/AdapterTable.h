@@ -38,9 +38,9 @@ struct AdapterRow {
 // What became of an adapter offered to the table.
 enum class AdapterOutcome {
   Added,
-  NoAddress,   // its first address is 0.0.0.0: not connected
-  Malformed,   // address or mask is not a dotted quad
-  TableFull,   // the table already has kMaxAdapterRows rows
+  NoAddress,  // its first address is 0.0.0.0: not connected
+  Malformed,  // address or mask is not a dotted quad
+  TableFull,  // the table already has kMaxAdapterRows rows
 };
 
 class AdapterTable {
@@ -64,9 +64,7 @@ struct NetworkSetting {
   uint16_t port = kDefaultPort;
 
   // The chosen row, when there is one.
-  const AdapterRow* Selected() const {
-    return selectedRow < adapters.Count() ? &adapters.Row(selectedRow) : nullptr;
-  }
+  const AdapterRow* Selected() const { return selectedRow < adapters.Count() ? &adapters.Row(selectedRow) : nullptr; }
 };
 
 // The address shown when no adapter can be chosen.

@@ -20,8 +20,9 @@ CRmctNic::CRmctNic(CWnd* parent) : CDialog(IDD_RMCT_NIC, parent) {
 }
 
 BOOL CRmctNic::OnInitDialog() {
-  if (!m_adapterBox.SubclassDlgItem(IDC_RMCT_ADAPTERS, this) || !m_addressCtrl.SubclassDlgItem(IDC_RMCT_LOCAL_IP, this) ||
-      !m_portEdit.SubclassDlgItem(IDC_RMCT_PORT, this) || !m_notifyButton.SubclassDlgItem(IDC_RMCT_NOTIFY, this)) {
+  if (!m_adapterBox.SubclassDlgItem(IDC_RMCT_ADAPTERS, this) ||
+      !m_addressCtrl.SubclassDlgItem(IDC_RMCT_LOCAL_IP, this) || !m_portEdit.SubclassDlgItem(IDC_RMCT_PORT, this) ||
+      !m_notifyButton.SubclassDlgItem(IDC_RMCT_NOTIFY, this)) {
     EndDialog(-1);
     return FALSE;
   }

@@ -151,7 +151,8 @@ HRESULT UdpReceiver::Start(uint16_t port) {
 
   int size = 0;
   int sizeLength = sizeof size;
-  if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &sizeLength) != 0) return lastSocketError();
+  if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &sizeLength) != 0)
+    return lastSocketError();
   int raised = size > INT_MAX / kReceiveBufferFactor ? INT_MAX : size * kReceiveBufferFactor;
   if (::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&raised), sizeof raised) != 0)
     return lastSocketError();

@@ -141,11 +141,12 @@ void loss(HWND window, std::size_t payload, uint64_t count, unsigned rate, DWORD
   receiver.Stop();
   g_handlerSleepMs = 0;
   const uint64_t got = g_delivered;
-  std::printf("  %4zu-byte payload, %6llu sent %s, handler %lu ms: %6llu delivered, %6llu lost (%.1f%%); "
-              "receive buffer %d bytes\n",
-              payload, static_cast<unsigned long long>(count), rate ? "paced" : "unpaced", handlerMs,
-              static_cast<unsigned long long>(got), static_cast<unsigned long long>(count - got),
-              100.0 * double(count - got) / double(count), receiver.ReceiveBufferBytes());
+  std::printf(
+      "  %4zu-byte payload, %6llu sent %s, handler %lu ms: %6llu delivered, %6llu lost (%.1f%%); "
+      "receive buffer %d bytes\n",
+      payload, static_cast<unsigned long long>(count), rate ? "paced" : "unpaced", handlerMs,
+      static_cast<unsigned long long>(got), static_cast<unsigned long long>(count - got),
+      100.0 * double(count - got) / double(count), receiver.ReceiveBufferBytes());
   if (rate) std::printf("        (paced at %u datagrams/s)\n", rate);
 }
 

@@ -25,8 +25,9 @@ void fuzzAdapterList(FuzzedDataProvider& in) {
     std::vector<char> address = in.ConsumeBytes<char>(in.ConsumeIntegralInRange<std::size_t>(0, 16));
     std::vector<char> mask = in.ConsumeBytes<char>(in.ConsumeIntegralInRange<std::size_t>(0, 16));
     std::vector<char> description = in.ConsumeBytes<char>(in.ConsumeIntegralInRange<std::size_t>(0, 140));
-    remote::RawAdapter raw{address.data(), address.size(), mask.data(), mask.size(), in.ConsumeIntegral<uint32_t>(),
-                           description.data(), description.size()};
+    remote::RawAdapter raw{
+        address.data(),     address.size(),    mask.data(), mask.size(), in.ConsumeIntegral<uint32_t>(),
+        description.data(), description.size()};
     const std::size_t before = table.Count();
     const remote::AdapterOutcome outcome = table.Add(raw);
     if (outcome != remote::AdapterOutcome::Added) {

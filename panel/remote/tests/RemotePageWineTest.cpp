@@ -3,7 +3,6 @@
 // address in host order, a screenshot), the server button's toggle and checked look, and 100
 // toggles while datagrams arrive.
 #include <gtest/gtest.h>
-
 #include <iphlpapi.h>
 
 #include <atomic>
@@ -99,7 +98,8 @@ std::vector<SystemAdapter> systemAdapters() {
     unsigned o[4];
     if (std::sscanf(a->IpAddressList.IpAddress.String, "%u.%u.%u.%u", &o[0], &o[1], &o[2], &o[3]) != 4) continue;
     if ((o[0] | o[1] | o[2] | o[3]) == 0) continue;
-    result.push_back({a->IpAddressList.IpAddress.String, a->Description, (o[0] << 24) | (o[1] << 16) | (o[2] << 8) | o[3]});
+    result.push_back(
+        {a->IpAddressList.IpAddress.String, a->Description, (o[0] << 24) | (o[1] << 16) | (o[2] << 8) | o[3]});
   }
   return result;
 }
@@ -127,7 +127,9 @@ void withNetworkDialog(CHarnessDialog& harness, const std::function<void(HWND di
 }
 
 HWND item(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
-int comboCount(HWND dialog) { return static_cast<int>(::SendMessageA(item(dialog, IDC_RMCT_ADAPTERS), CB_GETCOUNT, 0, 0)); }
+int comboCount(HWND dialog) {
+  return static_cast<int>(::SendMessageA(item(dialog, IDC_RMCT_ADAPTERS), CB_GETCOUNT, 0, 0));
+}
 std::string comboText(HWND dialog, int i) {
   char text[256] = {};
   ::SendMessageA(item(dialog, IDC_RMCT_ADAPTERS), CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
@@ -178,8 +180,8 @@ std::vector<uint32_t> screenPixels(const RECT& r) {
 
 // A face's pixels at a client rectangle of the skin.
 std::vector<uint32_t> facePixels(UINT faceId, const RECT& r) {
-  HBITMAP face = static_cast<HBITMAP>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(faceId), IMAGE_BITMAP,
-                                                   0, 0, LR_CREATEDIBSECTION));
+  HBITMAP face = static_cast<HBITMAP>(
+      ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(faceId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   if (!face) return {};
   BITMAP info{};
   ::GetObjectA(face, sizeof info, &info);
@@ -193,7 +195,8 @@ std::vector<uint32_t> facePixels(UINT faceId, const RECT& r) {
   if (rows != info.bmHeight) return {};
   std::vector<uint32_t> part;
   for (LONG y = r.top; y < r.bottom; ++y)
-    for (LONG x = r.left; x < r.right; ++x) part.push_back(all[static_cast<std::size_t>(y) * info.bmWidth + x] & 0x00FFFFFF);
+    for (LONG x = r.left; x < r.right; ++x)
+      part.push_back(all[static_cast<std::size_t>(y) * info.bmWidth + x] & 0x00FFFFFF);
   return part;
 }
 
@@ -258,7 +261,8 @@ TEST(RemotePage, NetworkDialogShowsAdaptersRefreshesOnceEachAndOkCopiesTheChoice
     ::GetWindowTextA(dialog, title, sizeof title);
     seen.title = title;
     seen.allControls = true;
-    for (int id : {IDC_RMCT_ADAPTERS, IDC_RMCT_REFRESH, IDC_RMCT_LOCAL_IP, IDC_RMCT_PORT, IDC_RMCT_NOTIFY, IDOK, IDCANCEL})
+    for (int id :
+         {IDC_RMCT_ADAPTERS, IDC_RMCT_REFRESH, IDC_RMCT_LOCAL_IP, IDC_RMCT_PORT, IDC_RMCT_NOTIFY, IDOK, IDCANCEL})
       seen.allControls = seen.allControls && item(dialog, id);
     seen.notifyHidden = !::IsWindowVisible(item(dialog, IDC_RMCT_NOTIFY));
     seen.count = comboCount(dialog);
@@ -307,7 +311,8 @@ TEST(RemotePage, NetworkDialogShowsAdaptersRefreshesOnceEachAndOkCopiesTheChoice
 
   EXPECT_EQ(d->page->Setting().selectedRow, static_cast<std::size_t>(last));
   EXPECT_EQ(d->page->Setting().port, 6001);
-  EXPECT_EQ(d->FindSkinLabel(CPPageRemoteCtrl::kLocalIpLabel)->Text(), expected[static_cast<std::size_t>(last)].address);
+  EXPECT_EQ(d->FindSkinLabel(CPPageRemoteCtrl::kLocalIpLabel)->Text(),
+            expected[static_cast<std::size_t>(last)].address);
   EXPECT_TRUE(d->FindSkinLabel(CPPageRemoteCtrl::kLocalIpLabel)->IsWindowVisible());
 }
 

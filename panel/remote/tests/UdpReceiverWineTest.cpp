@@ -187,9 +187,12 @@ TEST_F(Receiver, FloodOfEverySizeDeliversInOrderAndWellFormed) {
     uint32_t sequence;
     std::memcpy(&sequence, r.slot.data() + 32, 4);
     const long checked = sequence < kCount ? checkSlot(r.slot, lengths[sequence % 8]) : -1;
-    if (checked < 0) ++bad;
-    else if (checked <= last) ++outOfOrder;
-    else last = checked;
+    if (checked < 0)
+      ++bad;
+    else if (checked <= last)
+      ++outOfOrder;
+    else
+      last = checked;
   }
   std::printf("flood: %u sent, %zu delivered (%zu empty)\n", sent.load(), window.received.size(), empties);
   EXPECT_GT(window.received.size(), 0u);

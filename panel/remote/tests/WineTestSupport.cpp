@@ -71,7 +71,8 @@ LoopbackSender::LoopbackSender(uint16_t port) {
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ::bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local);
   int length = sizeof local;
-  if (::getsockname(m_socket.Get(), reinterpret_cast<sockaddr*>(&local), &length) == 0) m_localPort = ntohs(local.sin_port);
+  if (::getsockname(m_socket.Get(), reinterpret_cast<sockaddr*>(&local), &length) == 0)
+    m_localPort = ntohs(local.sin_port);
   m_to.sin_family = AF_INET;
   m_to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   m_to.sin_port = htons(port);

@@ -61,7 +61,7 @@ class TrafficThread {
   // payloadLength(n): the length of datagram n (filled with patternPayload).
   TrafficThread(uint16_t port, std::function<std::size_t(uint32_t)> payloadLength);
   ~TrafficThread();
-  void Hold();    // returns once the thread sends no more
+  void Hold();  // returns once the thread sends no more
   void Resume();
   uint32_t Sent() const { return m_sent; }
 
