@@ -67,10 +67,12 @@ struct UdpReceiver::ReceiveState {
 
   std::atomic<long> references{1};
   const HWND target;
-  WinsockSession winsock;  // outlives the socket (members go in reverse order)
-  UniqueSocket socket;
+  // Members go in reverse order: the socket first, then the events it signalled, then the
+  // library use.
+  WinsockSession winsock;
   EventHandle readEvent;  // the socket's FD_READ
   EventHandle stopEvent;
+  UniqueSocket socket;
   std::atomic<long> running{0};
   std::atomic<long> delivering{0};  // the thread is inside its synchronous delivery
   std::unique_ptr<uint8_t[]> slotBuffer;
@@ -153,7 +155,7 @@ HRESULT UdpReceiver::Start(uint16_t port) {
   int sizeLength = sizeof size;
   if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &sizeLength) != 0)
     return lastSocketError();
-  int raised = size > INT_MAX / kReceiveBufferFactor ? INT_MAX : size * kReceiveBufferFactor;
+  const int raised = size > INT_MAX / kReceiveBufferFactor ? INT_MAX : size * kReceiveBufferFactor;
   if (::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&raised), sizeof raised) != 0)
     return lastSocketError();
   sizeLength = sizeof m_receiveBufferBytes;
