@@ -73,7 +73,7 @@ panel: deps
 bench: configure
 	cmake -S . -B $(BENCHB) -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=ON -DTESS_TESTS=OFF
 	cmake --build $(BENCHB) -j $(JOBS)
-	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost remote_bench
 	tools/bench.sh $(BENCHB) $(WIN64)
 
 clean:

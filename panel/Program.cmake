@@ -5,13 +5,9 @@ add_library(tess_panel STATIC
   endpoint/AudioDeviceManager.cpp endpoint/Player.cpp endpoint/TopologyWalk.cpp)
 target_include_directories(tess_panel PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/app ${CMAKE_CURRENT_SOURCE_DIR}/pages
   ${CMAKE_CURRENT_SOURCE_DIR}/endpoint)
-target_link_libraries(tess_panel PUBLIC tess_panel_core tess_skin tess_ksaudio tess_settings tess_devices tess_common
+target_link_libraries(tess_panel PUBLIC tess_panel_core tess_skin tess_remote tess_ksaudio tess_settings tess_devices tess_common
   ole32 oleaut32 uuid propsys)
 tess_warnings(tess_panel)
-if(TARGET tess_remote)
-  target_link_libraries(tess_panel PUBLIC tess_remote)
-  target_compile_definitions(tess_panel PRIVATE TESS_PANEL_REMOTE=1)
-endif()
 
 include(${CMAKE_SOURCE_DIR}/tools/skinart/SkinArtFiles.cmake)
 # Icon 128 and the manifest; the icon is drawn by the skin artwork.
@@ -23,9 +19,7 @@ function(tess_panel_resources target)
     OBJECT_DEPENDS "${SKINART_FILES};${CMAKE_CURRENT_SOURCE_DIR}/app/Panel.manifest")
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
   tess_skin_resources(${target})
-  if(COMMAND tess_remote_resources)
-    tess_remote_resources(${target})
-  endif()
+  tess_remote_resources(${target})
 endfunction()
 
 add_executable(TessalineUsbAudioDevice2ACPLUI WIN32 app/main.cpp)

@@ -11,9 +11,7 @@
 #include "PanelMessages.h"
 #include "SystemClass.h"
 #include "TessConstants.h"
-#if defined(TESS_PANEL_REMOTE)
 #include "PPageRemoteCtrl.h"
-#endif
 
 namespace {
 
@@ -102,14 +100,12 @@ void CKestaACPLUIDlg::BuildPages() {
   if (m_pPageAsio) m_pPageAsio->Refresh();
   // Remote control: only with one of the three pages present, whatever the switch says.
   bool remoteBuilt = false;
-#if defined(TESS_PANEL_REMOTE)
   if (m_switches.rmtCtrl && (m_playPresent || m_recordPresent || m_asioAvailable)) {
     auto* remote = new (std::nothrow) CPPageRemoteCtrl(this);
     if (remote) remote->Init();
     m_pPageRemote = remote;
     remoteBuilt = remote != nullptr;
   }
-#endif
   ShowSkinButton("BTN_RMCT_NETWORK_SET", remoteBuilt);
   ShowSkinButton("BTN_RMCT_START_SVR", remoteBuilt);
   if (!remoteBuilt) ShowSkinLabel("TXT_LOCAL_IP", 0);

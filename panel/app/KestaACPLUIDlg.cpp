@@ -9,9 +9,10 @@
 #include "PanelResourceIds.h"
 #include "SystemClass.h"
 #include "TessConstants.h"
-#if defined(TESS_PANEL_REMOTE)
 #include "PPageRemoteCtrl.h"
-#endif
+#include "RemoteMessages.h"
+
+static_assert(WM_CPL_DATAGRAM == remote::kDatagramMessage, "the receiver sends the panel's datagram message");
 
 IMPLEMENT_DYNAMIC(CKestaACPLUIDlg, CSkinDialog)
 
@@ -341,7 +342,6 @@ void CKestaACPLUIDlg::OnSkinButtonClicked(const char* name) {
     if (asioMapped) m_pPageAsio->RequestReset();
     return;
   }
-#if defined(TESS_PANEL_REMOTE)
   auto* remote = static_cast<CPPageRemoteCtrl*>(m_pPageRemote);
   if (is(name, "BTN_RMCT_NETWORK_SET")) {
     if (remote) remote->NetworkSetting();
@@ -351,7 +351,6 @@ void CKestaACPLUIDlg::OnSkinButtonClicked(const char* name) {
     if (remote) remote->ToggleServer();
     return;
   }
-#endif
 }
 
 void CKestaACPLUIDlg::OnSkinSliderChanged(const char* name, int, int value) {
