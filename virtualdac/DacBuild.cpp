@@ -73,7 +73,7 @@ bool Dac::build(const DacConfig& c) {
 
   auto addAudio = [&](const std::string& instanceId, const std::string& friendly, const std::string& description,
                       const std::vector<std::string>& hardwareIds, FilterSpec shape, AliasState render,
-                      AliasState capture, bool isDac) {
+                      AliasState capture, bool isDac, bool neverAnswers = false) {
     DeviceNode node;
     node.instanceId = instanceId;
     node.setupClass = kSetupClassMedia;
@@ -93,6 +93,7 @@ bool Dac::build(const DacConfig& c) {
     filter.device = device;
     filter.interfaceFriendlyName = friendly;
     filter.isDac = isDac;
+    filter.neverAnswers = neverAnswers;
     filters.push_back(std::move(filter));
     const int filterIndex = static_cast<int>(filters.size()) - 1;
 
@@ -153,7 +154,8 @@ bool Dac::build(const DacConfig& c) {
     ++otherIndex;
     const std::string ids = usbIds(device.vendorId, device.productId) + miSuffix(device.interfaceNumber);
     addAudio(device.bus + "\\" + ids + "\\" + serial, device.friendlyName, device.deviceDescription,
-             {device.bus + "\\" + ids}, device.filter, device.renderAlias, device.captureAlias, false);
+             {device.bus + "\\" + ids}, device.filter, device.renderAlias, device.captureAlias, false,
+             device.neverAnswers);
   };
 
   for (const AudioDeviceSpec& other : c.otherAudioDevices) {

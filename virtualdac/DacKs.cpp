@@ -21,14 +21,29 @@ bool shouldPend(const Dac& dac, bool stateOrReset) {
   return dac.config.pendAllProperties || (stateOrReset && dac.config.pendStateAndReset);
 }
 
+// The NT status a pended failure completes with (the caller's GetOverlappedResult turns
+// it back into the Win32 error).
+ULONG_PTR statusOf(uint32_t error) {
+  switch (error) {
+    case kErrMoreData: return kStatusBufferOverflow;
+    case kErrInsufficientBuffer: return kStatusBufferTooSmall;
+    case kErrInvalidParameter: return kStatusInvalidParameter;
+    case kErrNotFound: return kStatusNotFound;
+    default: return kStatusUnsuccessful;
+  }
+}
+
 // Finishes a request that was answered at once, or hands it to the device thread to be
-// completed a moment later (ERROR_IO_PENDING).
+// completed a moment later (ERROR_IO_PENDING): successes when pend is set, failures too
+// when the device is shaped to pend them.
 BOOL finishRequest(Dac& dac, LPOVERLAPPED ov, HANDLE fileEvent, uint32_t error, uint32_t bytes, LPDWORD returned,
                    bool pend) {
-  if (error == kErrSuccess && pend && ov) {
+  const bool pendFailure = error != kErrSuccess && dac.config.pendFailures;
+  if (pend && ov && (error == kErrSuccess || pendFailure)) {
     ov->Internal = kStatusPending;
     ov->InternalHigh = 0;
-    dac.defer(ov, fileEvent, kStatusSuccess, bytes);
+    const bool carriesBytes = error == kErrSuccess || error == kErrMoreData;
+    dac.defer(ov, fileEvent, error == kErrSuccess ? kStatusSuccess : statusOf(error), carriesBytes ? bytes : 0);
     ++dac.counters.pendedRequests;
     return failWith(ERROR_IO_PENDING);
   }
@@ -39,6 +54,14 @@ BOOL finishRequest(Dac& dac, LPOVERLAPPED ov, HANDLE fileEvent, uint32_t error, 
   }
   if (returned) *returned = 0;
   return failWith(error);
+}
+
+// The DAC shaped to answer size queries "too small" without saying how much is needed.
+Reply withoutByteCount(const Dac& dac, bool isDac, DWORD outSize, Reply r) {
+  if (isDac && dac.config.sizeQueryWithoutByteCount && outSize == 0 && r.error == kErrMoreData) {
+    return {kErrInsufficientBuffer, 0};
+  }
+  return r;
 }
 
 // Properties of a pin handle: its connection state and data format.
@@ -180,11 +203,25 @@ HandleObject* Dac::find(HANDLE h, ObjectKind kind) {
   return it != handles.end() && it->second.kind == kind ? &it->second : nullptr;
 }
 
-void Dac::defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+void Dac::defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes, int64_t due) {
   // Completed by the device thread on its next pass, like a request a driver finishes
-  // from its own context.
-  deferred.push_back({ov, fileEvent, status, bytes, nowTicks()});
+  // from its own context (or never, until cancelled).
+  deferred.push_back({ov, fileEvent, status, bytes, due == kNever ? kNever : nowTicks(), fileEvent});
   SetEvent(wake);
+}
+
+bool Dac::cancelDeferred(HANDLE h, LPOVERLAPPED ov) {
+  bool found = false;
+  for (auto it = deferred.begin(); it != deferred.end();) {
+    if (it->handle == h && (!ov || it->ov == ov)) {
+      completeOverlapped(it->ov, it->fileEvent, kStatusCancelled, 0);
+      it = deferred.erase(it);
+      found = true;
+    } else {
+      ++it;
+    }
+  }
+  return found;
 }
 
 HANDLE WINAPI createFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
@@ -230,7 +267,16 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
     if (object.dead || dac.familyRemoved(filter.device)) return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
     if (code != IOCTL_KS_PROPERTY) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
     ++dac.counters.propertyRequests;
-    Reply r = answerFilterProperty(filter.shape, filter.instances, in, inSize, out, outSize);
+    if (filter.neverAnswers) {
+      if (!ov) return finishRequest(dac, ov, h, kErrNotSupported, 0, returned, false);
+      ov->Internal = kStatusPending;
+      ov->InternalHigh = 0;
+      dac.defer(ov, h, kStatusCancelled, 0, kNever);
+      ++dac.counters.pendedRequests;
+      return failWith(ERROR_IO_PENDING);
+    }
+    Reply r = withoutByteCount(dac, filter.isDac,  outSize,
+                               answerFilterProperty(filter.shape, filter.instances, in, inSize, out, outSize));
     return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, false));
   }
   if (object.kind != ObjectKind::Pin) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
@@ -241,7 +287,7 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
   if (code == IOCTL_KS_PROPERTY) {
     ++dac.counters.propertyRequests;
     bool stateSet = false;
-    Reply r = pinProperty(dac, pin, in, inSize, out, outSize, stateSet);
+    Reply r = withoutByteCount(dac, pin.record != nullptr, outSize, pinProperty(dac, pin, in, inSize, out, outSize, stateSet));
     return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, stateSet));
   }
   if (code == IOCTL_KS_RESET_STATE) return resetRequest(dac, pin, in, inSize, returned, ov);
@@ -366,7 +412,16 @@ BOOL WINAPI closeHandle(HANDLE h) {
     Dac* dac = guard.dac();
     auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
     if (dac && it != dac->handles.end()) {
-      // A pended completion that would signal this handle's own event signals nothing.
+      // Closing cancels what waits for ever; a pended completion that would signal this
+      // handle's own event signals nothing.
+      for (auto d = dac->deferred.begin(); d != dac->deferred.end();) {
+        if (d->handle == h && d->due == kNever) {
+          completeOverlapped(d->ov, d->fileEvent, kStatusCancelled, 0);
+          d = dac->deferred.erase(d);
+        } else {
+          ++d;
+        }
+      }
       for (DeferredCompletion& d : dac->deferred) {
         if (d.fileEvent == h) d.fileEvent = nullptr;
       }
@@ -388,6 +443,33 @@ BOOL WINAPI closeHandle(HANDLE h) {
     }
   }
   return CloseHandle(h);
+}
+
+BOOL WINAPI cancelIoEx(HANDLE h, LPOVERLAPPED ov) {
+  {
+    DacGuard guard;
+    Dac* dac = guard.dac();
+    auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
+    if (dac && it != dac->handles.end()) {
+      bool found = dac->cancelDeferred(h, ov);
+      if (it->second.kind == ObjectKind::Pin) {
+        Pin& pin = *it->second.pin;
+        for (auto r = pin.queue.begin(); r != pin.queue.end();) {
+          if (!ov || r->ov == ov) {
+            StreamRequest request = *r;
+            r = pin.queue.erase(r);
+            dac->completeStream(pin, request, kStatusCancelled);
+            found = true;
+          } else {
+            ++r;
+          }
+        }
+        if (pin.record) pin.record->stats.queued = static_cast<uint32_t>(pin.queue.size());
+      }
+      return found ? TRUE : failWith(ERROR_NOT_FOUND);
+    }
+  }
+  return systemDevices().cancelIoEx(h, ov);  // not ours: the system's
 }
 
 }  // namespace tess::vdac::detail

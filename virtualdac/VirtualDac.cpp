@@ -90,7 +90,7 @@ const DeviceSeam kVirtualSeam = {
     openDeviceInterfaceRegKey, usbtree::enumDeviceInfo, usbtree::getDeviceRegistryProperty,
     usbtree::destroyDeviceInfoList,
     createFile,       deviceIoControl,      ksCreatePin,             writeFile,
-    closeHandle,      hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
+    closeHandle,      cancelIoEx,           hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
     hidFreePreparsedData, hidGetCaps,       coCreateInstance,
     usbtree::callClassInstaller, usbtree::locateDevNode, usbtree::reenumerateDevNode,
     usbtree::initiateShutdown,

@@ -64,6 +64,9 @@ struct AudioDeviceSpec {
   AliasState renderAlias = AliasState::Enabled;
   AliasState captureAlias = AliasState::Enabled;
   bool listBeforeDac = true;
+  // A hung filter (a third-party driver that stopped answering): its property requests
+  // pend until cancelled (CancelIoEx) or its handle is closed.
+  bool neverAnswers = false;
   FilterSpec filter = buildDacFilter(RangeShape{}, false, 0x046D, 0x0A44);
 };
 
@@ -83,6 +86,12 @@ struct DacConfig {
   // are always answered at once.
   bool pendStateAndReset = true;
   bool pendAllProperties = false;
+  // With pendAllProperties: failed property requests, size queries included, pend too and
+  // complete later with their error (a size query with "more data" and its byte count).
+  bool pendFailures = false;
+  // Size queries on the DAC's filter and pins are answered "buffer too small" with no
+  // byte count, as some drivers do on an overlapped handle.
+  bool sizeQueryWithoutByteCount = false;
   bool loopback = false;                // capture returns what the render pin played
   uint32_t shortCaptureFrames = 0;      // each capture packet comes back this many frames short
   std::string wavPath;                  // render stream written here when not empty

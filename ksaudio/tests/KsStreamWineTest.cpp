@@ -179,7 +179,7 @@ TEST_F(KsWineTest, CapturePinReadsPackets) {
 
 TEST_F(KsWineTest, PinCreationAndStateFailures) {
   DacConfig config;
-  config.ranges = tess::vdac::RangeShape{{16, 24}, {}, 44100, 96000, 2};
+  config.ranges = tess::vdac::RangeShape{{16, 24}, {}, 44100, 96000, 2, {}};
   Use(config);
   std::string path;
   ASSERT_TRUE(FindDac(&path));
