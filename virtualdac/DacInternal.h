@@ -70,6 +70,7 @@ struct FilterDevice {
   std::string interfaceFriendlyName;  // "FriendlyName" in the interface key
   bool isDac = false;
   bool neverAnswers = false;  // property requests pend until cancelled or closed
+  uint32_t recordBase = 0;    // inspection id of the pin = its id + this (a separate capture filter)
 };
 
 struct HidFunction {

@@ -385,7 +385,7 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
   pin.format = streamFormat;
   pin.connectFormat.assign(format, format + formatSize);
   if (filter.isDac) {
-    pin.record = &dac->dacPins[pinId];
+    pin.record = &dac->dacPins[pinId + filter.recordBase];
     PinStats& stats = pin.record->stats;
     stats.open = true;
     stats.state = kStateStop;

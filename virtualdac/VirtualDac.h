@@ -76,6 +76,11 @@ struct DacConfig {
   std::string friendlyName = "Tessaline USB 2.0 Audio";
   RangeShape ranges;                    // widths, rates and channels the pins take
   bool renderOnly = false;
+  // Capture on a filter of its own, registered only under KSCATEGORY_CAPTURE (and
+  // KSCATEGORY_AUDIO), as USB audio 2.0 class drivers present it: the render filter has
+  // pins 0-2 (playback, speakers, S/PDIF), the capture filter pins 0-1 (line in, record;
+  // pinStats(kCapturePinId) inspects its record pin).
+  bool separateCaptureFilter = false;
   AliasState renderAlias = AliasState::Enabled;
   // Edits the built filter: extra or malformed pins, reply faults, raw replies.
   std::function<void(FilterSpec&)> editFilter;

@@ -160,5 +160,56 @@ TEST_F(KsDeviceFaultTest, TwentyFourValidBitsInThirtyTwoBitContainers) {
   EXPECT_EQ(playback->ClosePin(), S_OK);
 }
 
+TEST_F(KsDeviceFaultTest, CaptureOnAFilterOfItsOwnIsFoundUnderTheCaptureCategory) {
+  DacConfig config;
+  config.separateCaptureFilter = true;
+  AudioDeviceSpec webcam;  // another device's capture interface, listed first
+  webcam.friendlyName = "Webcam Audio";
+  config.otherAudioDevices = {webcam};
+  Use(config);
+  std::string renderPath;
+  ASSERT_TRUE(FindDac(&renderPath));
+  // On the render filter's path the device looks render-only.
+  OpenFilter<CKsAudCapFilter> onRenderPath(renderPath);
+  ASSERT_EQ(onRenderPath.hr, S_OK);
+  EXPECT_TRUE(onRenderPath->m_listOutSinkPins.IsEmpty());
+
+  char capturePath[MAX_PATH] = {};
+  ASSERT_EQ(CKsEnumFilters::FindCaptureFilter(renderPath.c_str(), capturePath, sizeof capturePath), S_OK);
+  EXPECT_NE(renderPath, capturePath);
+  EXPECT_TRUE(IsSupportedPath(capturePath)) << capturePath;
+  OpenFilter<CKsAudCapFilter> capture(capturePath);
+  ASSERT_EQ(capture.hr, S_OK);
+  ASSERT_EQ(capture->m_listOutSinkPins.GetCount(), 1u);
+  CKsAudPin* record = static_cast<CKsAudPin*>(capture->m_listOutSinkPins.GetHead()->pItem);
+  EXPECT_EQ(record->GetId(), 1u);
+  WAVEFORMATEXTENSIBLE f = ExtensibleFormat(2, 24, 48000);
+  ASSERT_EQ(record->SetFormat(&f.Format), S_OK);
+  ASSERT_EQ(record->Instantiate(FALSE), S_OK);
+  EXPECT_TRUE(tess::vdac::pinStats(tess::vdac::kCapturePinId).open);
+  EXPECT_EQ(record->ClosePin(), S_OK);
+  // A path that does not fit is not cut.
+  char small[16];
+  EXPECT_EQ(CKsEnumFilters::FindCaptureFilter(renderPath.c_str(), small, sizeof small), E_FAIL);
+  tess::vdac::stopUsingVirtualDac();
+
+  // One filter for both: its own capture alias.
+  Use();
+  ASSERT_TRUE(FindDac(&renderPath));
+  ASSERT_EQ(CKsEnumFilters::FindCaptureFilter(renderPath.c_str(), capturePath, sizeof capturePath), S_OK);
+  OpenFilter<CKsAudCapFilter> combined(capturePath);
+  ASSERT_EQ(combined.hr, S_OK);
+  EXPECT_EQ(PinIds(combined->m_listOutSinkPins), std::vector<ULONG>{3});
+  tess::vdac::stopUsingVirtualDac();
+
+  // Render-only: nothing.
+  DacConfig renderOnly;
+  renderOnly.renderOnly = true;
+  Use(renderOnly);
+  ASSERT_TRUE(FindDac(&renderPath));
+  EXPECT_EQ(CKsEnumFilters::FindCaptureFilter(renderPath.c_str(), capturePath, sizeof capturePath), E_FAIL);
+  EXPECT_EQ(CKsEnumFilters::FindCaptureFilter(nullptr, capturePath, sizeof capturePath), E_FAIL);
+}
+
 }  // namespace
 }  // namespace kstest

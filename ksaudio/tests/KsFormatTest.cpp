@@ -6,6 +6,7 @@
 #include "KsClassify.h"
 #include "KsConnect.h"
 #include "KsDataRange.h"
+#include "KsDevicePath.h"
 #include "KsList.h"
 #include "KsReplyBuilder.h"
 #include "KsTrace.h"
@@ -455,6 +456,25 @@ TEST(KsClassify, PinsJoinTheirLists) {
   EXPECT_FALSE(isAudioFilterCommunication(kCommunicationNone));
   EXPECT_FALSE(isAudioFilterCommunication(kCommunicationBridge));
   EXPECT_TRUE(isAudioFilterCommunication(kCommunicationBoth));
+}
+
+}  // namespace
+}  // namespace tess::ks
+
+namespace tess::ks {
+namespace {
+
+TEST(KsDevicePath, InterfacesOfOneDeviceInstance) {
+  const char* render = "\\\\?\\usb#vid_1209&pid_0007&mi_01#6&2c4a6e5b&0&0001#{65e8773e-8f56-11d0-a3b9-00a0c9223196}\\global";
+  const char* capture = "\\\\?\\USB#VID_1209&PID_0007&MI_01#6&2C4A6E5B&0&0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\record";
+  const char* otherInstance = "\\\\?\\usb#vid_1209&pid_0007&mi_01#6&2c4a6e5b&0&0002#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\record";
+  const char* prefix = "\\\\?\\usb#vid_1209&pid_0007&mi_01#6&2c4a6e5b&0&000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+  EXPECT_TRUE(sameDeviceInstance(render, capture));  // case is not significant
+  EXPECT_FALSE(sameDeviceInstance(render, otherInstance));
+  EXPECT_FALSE(sameDeviceInstance(render, prefix));
+  EXPECT_FALSE(sameDeviceInstance("no class part", "no class part"));
+  EXPECT_FALSE(sameDeviceInstance(nullptr, render));
+  EXPECT_EQ(deviceInstanceLength("ab#{x}"), 2u);
 }
 
 }  // namespace
