@@ -171,6 +171,7 @@ struct Dac {
   std::vector<std::unique_ptr<PreparsedData>> preparsed;
   std::deque<DeferredCompletion> deferred;
   std::map<uint32_t, PinRecord> dacPins;
+  std::map<uint32_t, bool> heldElsewhere;  // DAC pins (inspection ids) another client holds
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;
   LoopbackFifo loopback;

@@ -137,6 +137,10 @@ void setRemoved(bool removed);          // gone from enumeration; open handles f
 void setLoopback(bool on);
 void setShortCaptureFrames(uint32_t frames);
 void setWavPath(const std::string& path);  // takes effect at the next render pin creation
+// Another client (the system's audio engine, a browser, another ASIO host) holds an
+// instance of the DAC's pin: while it does, the pin's current instance count includes
+// it and creating the pin beyond its possible instances fails with ERROR_BUSY.
+void setHeldElsewhere(uint32_t pinId, bool held);
 
 // Inspection.
 struct PinStats {

@@ -211,5 +211,40 @@ TEST_F(KsDeviceFaultTest, CaptureOnAFilterOfItsOwnIsFoundUnderTheCaptureCategory
   EXPECT_EQ(CKsEnumFilters::FindCaptureFilter(nullptr, capturePath, sizeof capturePath), E_FAIL);
 }
 
+TEST_F(KsDeviceFaultTest, APinHeldByAnotherClientIsBusyUntilReleased) {
+  Use();
+  std::string path;
+  ASSERT_TRUE(FindDac(&path));
+  OpenFilter<CKsAudRenFilter> render(path);
+  ASSERT_EQ(render.hr, S_OK);
+  CKsAudPin* playback = static_cast<CKsAudPin*>(render->m_listInSinkPins.GetHead()->pItem);
+  WAVEFORMATEXTENSIBLE f = ExtensibleFormat(2, 24, 48000);
+  ASSERT_EQ(playback->SetFormat(&f.Format), S_OK);
+  const HRESULT busy = HRESULT_FROM_WIN32(ERROR_BUSY);
+
+  // The system's audio engine holds it.
+  tess::vdac::setHeldElsewhere(tess::vdac::kRenderPinId, true);
+  EXPECT_EQ(playback->Instantiate(FALSE), busy);
+  KSPIN_CINSTANCES instances = {};
+  ASSERT_EQ(render->GetPinPropertySimple(0, KSPROPERTY_PIN_CINSTANCES, &instances, sizeof instances), S_OK);
+  EXPECT_EQ(instances.CurrentCount, 1u);
+  tess::vdac::setHeldElsewhere(tess::vdac::kRenderPinId, false);
+  ASSERT_EQ(playback->Instantiate(FALSE), S_OK);
+  EXPECT_EQ(playback->ClosePin(), S_OK);
+
+  // Another host holds it through the device entry points, outside the library.
+  const tess::DeviceSeam& dev = tess::devices();
+  HANDLE filter = dev.createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(filter, INVALID_HANDLE_VALUE);
+  HANDLE other = nullptr;
+  ASSERT_EQ(dev.ksCreatePin(filter, playback->m_pksPinCreate, GENERIC_WRITE, &other), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(playback->Instantiate(FALSE), busy);
+  EXPECT_TRUE(dev.closeHandle(other));
+  EXPECT_EQ(playback->Instantiate(FALSE), S_OK);
+  EXPECT_EQ(playback->ClosePin(), S_OK);
+  EXPECT_TRUE(dev.closeHandle(filter));
+}
+
 }  // namespace
 }  // namespace kstest
