@@ -172,6 +172,8 @@ struct Dac {
   std::deque<DeferredCompletion> deferred;
   std::map<uint32_t, PinRecord> dacPins;
   std::map<uint32_t, bool> heldElsewhere;  // DAC pins (inspection ids) another client holds
+  bool holdCancelled = false;               // cancelled stream requests complete late
+  std::deque<DeferredCompletion> heldCancelled;
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;
   LoopbackFifo loopback;

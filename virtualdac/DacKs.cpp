@@ -412,8 +412,7 @@ BOOL WINAPI closeHandle(HANDLE h) {
     Dac* dac = guard.dac();
     auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
     if (dac && it != dac->handles.end()) {
-      // Closing cancels what waits for ever; a pended completion that would signal this
-      // handle's own event signals nothing.
+      // Closing cancels what waits for ever.
       for (auto d = dac->deferred.begin(); d != dac->deferred.end();) {
         if (d->handle == h && d->due == kNever) {
           completeOverlapped(d->ov, d->fileEvent, kStatusCancelled, 0);
@@ -421,9 +420,6 @@ BOOL WINAPI closeHandle(HANDLE h) {
         } else {
           ++d;
         }
-      }
-      for (DeferredCompletion& d : dac->deferred) {
-        if (d.fileEvent == h) d.fileEvent = nullptr;
       }
       if (it->second.kind == ObjectKind::Pin) {
         Pin& pin = *it->second.pin;
@@ -434,6 +430,13 @@ BOOL WINAPI closeHandle(HANDLE h) {
         if (pin.record) {
           pin.record->stats.open = false;
           pin.record->stats.state = kStateStop;
+        }
+      }
+      // A completion still to come (pended, or cancelled by this close and held) that would
+      // signal this handle's own event signals nothing.
+      for (auto* list : {&dac->deferred, &dac->heldCancelled}) {
+        for (DeferredCompletion& d : *list) {
+          if (d.fileEvent == h) d.fileEvent = nullptr;
         }
       }
       dac->handles.erase(it);

@@ -141,6 +141,12 @@ void setWavPath(const std::string& path);  // takes effect at the next render pi
 // instance of the DAC's pin: while it does, the pin's current instance count includes
 // it and creating the pin beyond its possible instances fails with ERROR_BUSY.
 void setHeldElsewhere(uint32_t pinId, bool held);
+// Cancelled stream requests (by STOP, reset, close or CancelIoEx) complete late, as real
+// drivers complete them on another thread after the call that cancelled them returned:
+// while held they stay pending; releasing hands them to the device thread, which
+// completes them (cancelled) on its next pass.
+void setHoldCancelledCompletions(bool hold);
+uint32_t heldCancelledCompletions();  // cancelled requests not yet completed
 
 // Inspection.
 struct PinStats {

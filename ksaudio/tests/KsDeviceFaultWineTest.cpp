@@ -246,5 +246,49 @@ TEST_F(KsDeviceFaultTest, APinHeldByAnotherClientIsBusyUntilReleased) {
   EXPECT_TRUE(dev.closeHandle(filter));
 }
 
+// What ClosePin promises about requests it cancels: they may complete after it returns,
+// so the caller must keep them until they do.
+TEST_F(KsDeviceFaultTest, RequestsCancelledByClosePinCompleteAfterItReturns) {
+  Use();
+  std::string path;
+  ASSERT_TRUE(FindDac(&path));
+  OpenFilter<CKsAudRenFilter> render(path);
+  ASSERT_EQ(render.hr, S_OK);
+  CKsAudPin* playback = static_cast<CKsAudPin*>(render->m_listInSinkPins.GetHead()->pItem);
+  WAVEFORMATEXTENSIBLE f = ExtensibleFormat(2, 24, 48000);
+  ASSERT_EQ(playback->SetFormat(&f.Format), S_OK);
+  ASSERT_EQ(playback->Instantiate(FALSE), S_OK);
+  ASSERT_EQ(playback->SetState(KSSTATE_ACQUIRE), S_OK);
+  ASSERT_EQ(playback->SetState(KSSTATE_PAUSE), S_OK);
+
+  std::vector<BYTE> data(480 * 6, 0x5A);
+  KSSTREAM_HEADER header = {};
+  header.Size = sizeof header;
+  header.Data = data.data();
+  header.FrameExtent = static_cast<ULONG>(data.size());
+  header.DataUsed = header.FrameExtent;
+  OVERLAPPED ov = {};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(ov.hEvent, nullptr);
+  ASSERT_EQ(playback->WriteData(&header, &ov), S_OK);  // queued: the pin does not run
+
+  tess::vdac::setHoldCancelledCompletions(true);
+  EXPECT_EQ(playback->ClosePin(), S_OK);
+  // ClosePin has returned; the request it cancelled has not completed yet.
+  EXPECT_FALSE(HasOverlappedIoCompleted(&ov));
+  EXPECT_EQ(WaitForSingleObject(ov.hEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(tess::vdac::heldCancelledCompletions(), 1u);
+
+  // It completes later, cancelled, on the device's thread; nothing was played.
+  tess::vdac::setHoldCancelledCompletions(false);
+  ASSERT_EQ(WaitForSingleObject(ov.hEvent, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(ov.Internal, static_cast<ULONG_PTR>(0xC0000120));  // STATUS_CANCELLED
+  EXPECT_EQ(ov.InternalHigh, 0u);
+  tess::vdac::PinStats stats = tess::vdac::pinStats(tess::vdac::kRenderPinId);
+  EXPECT_EQ(stats.writesCompleted, 0u);
+  EXPECT_EQ(stats.requestsCancelled, 1u);
+  CloseHandle(ov.hEvent);
+}
+
 }  // namespace
 }  // namespace kstest
