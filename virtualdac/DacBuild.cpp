@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "AsciiCase.h"
 #include "DacInternal.h"
 
 namespace tess::vdac::detail {
@@ -15,7 +16,7 @@ constexpr Guid kSetupClassUsb{0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x4
 constexpr Guid kSetupClassKeyboard{0x4D36E96B, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (char& c : s) c = asciiLower(c);
   return s;
 }
 

@@ -1,20 +1,13 @@
 // The kernel-streaming face: opening filters by path, property requests on filters and
 // pins, pin creation, state changes, reset and stream reads and writes.
+#include "AsciiCase.h"
 #include "DacInternal.h"
 
 namespace tess::vdac::detail {
 
 namespace {
 
-bool pathEquals(const std::string& a, const char* b) {
-  for (size_t i = 0;; ++i) {
-    char x = i < a.size() ? a[i] : '\0', y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
+bool pathEquals(const std::string& a, const char* b) { return equalsIgnoringCase(a.c_str(), b); }
 
 // Which requests pend: state changes and resets by default, all properties if asked.
 bool shouldPend(const Dac& dac, bool stateOrReset) {

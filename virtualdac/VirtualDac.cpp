@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DacInternal.h"
+#include "EnvironmentFlag.h"
 #include "usbtree/UsbTree.h"
 
 #include <mmsystem.h>
@@ -96,12 +97,6 @@ const DeviceSeam kVirtualSeam = {
     usbtree::initiateShutdown,
 };
 
-bool envFlag(const char* name) {
-  char value[8] = {};
-  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-  return n > 0 && n < sizeof value && std::strcmp(value, "1") == 0;
-}
-
 }  // namespace
 
 }  // namespace detail
@@ -113,8 +108,8 @@ DacConfig configFromEnvironment() {
   char path[MAX_PATH] = {};
   DWORD n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", path, sizeof path);
   if (n > 0 && n < sizeof path) config.wavPath = path;
-  config.loopback = envFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
-  config.renderOnly = envFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  config.loopback = environmentFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
+  config.renderOnly = environmentFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
   // In a deliverable nobody reads the in-memory record: keep it small.
   config.playedRecordLimit = 8u << 20;
   return config;
