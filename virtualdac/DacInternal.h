@@ -88,6 +88,7 @@ struct StreamRequest {
   uint32_t frames = 0;  // frames the packet holds (write) or can hold (read)
   bool scheduled = false;
   int64_t due = 0;
+  uint64_t missedFrames = 0;  // periods without data before it: silence played, or not recorded
 };
 
 struct PinRecord;  // inspection record of a DAC pin
@@ -157,7 +158,7 @@ struct DeferredCompletion {
   ULONG_PTR status;
   ULONG_PTR bytes;
   int64_t due;
-  HANDLE handle;  // the handle the request was made on
+  HANDLE handle = nullptr;  // the handle the request was made on
 };
 inline constexpr int64_t kNever = INT64_MAX;
 
@@ -170,6 +171,8 @@ struct Dac {
   std::map<HANDLE, HandleObject> handles;
   std::vector<std::unique_ptr<PreparsedData>> preparsed;
   std::deque<DeferredCompletion> deferred;
+  // HID writes the device has not taken (hidRefusesReports); fileEvent is the HID handle.
+  std::vector<DeferredCompletion> heldReports;
   std::map<uint32_t, PinRecord> dacPins;
   std::map<uint32_t, bool> heldElsewhere;  // DAC pins (inspection ids) another client holds
   bool holdCancelled = false;               // cancelled stream requests complete late
