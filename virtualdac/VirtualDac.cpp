@@ -110,6 +110,9 @@ DacConfig configFromEnvironment() {
   if (n > 0 && n < sizeof path) config.wavPath = path;
   config.loopback = environmentFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
   config.renderOnly = environmentFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  // Selected by the environment, perhaps by accident: its name says it is not the device
+  // (short enough for the driver's 32-character channel names, "<name>_O_R").
+  config.friendlyName = "Virtual Tessaline USB 2.0";
   // In a deliverable nobody reads the in-memory record: keep it small.
   config.playedRecordLimit = 8u << 20;
   return config;

@@ -113,7 +113,8 @@ struct DacConfig {
   bool foreignHidDevice = true;         // a HID keyboard listed before the DAC's interface
 };
 
-// Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration.
+// Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration, named
+// "Virtual Tessaline USB 2.0" so that nobody takes it for the device.
 DacConfig configFromEnvironment();
 
 // Builds the device (replacing an installed one); false when its resources cannot be made.

@@ -15,6 +15,7 @@ TEST(DeviceSelection, EnvironmentVariableSelectsTheVirtualDac) {
   ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY", "1"));
   ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", "C:\\played.wav"));
   EXPECT_EQ(tess::vdac::configFromEnvironment().wavPath, "C:\\played.wav");
+  EXPECT_EQ(tess::vdac::configFromEnvironment().friendlyName, "Virtual Tessaline USB 2.0");
   const tess::DeviceSeam& seam = tess::devices();
   EXPECT_EQ(seam.getClassDevs, tess::vdac::seam().getClassDevs);
   EXPECT_TRUE(tess::vdac::isInstalled());
