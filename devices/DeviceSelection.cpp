@@ -21,8 +21,11 @@ std::mutex g_installLock;
 // still be reading an earlier table while a new one is installed, so a table is never
 // written once installed. Installing a table equal to a kept one reuses it, so the list
 // grows only with distinct tables (a handful in any test program). A deque never moves
-// what it holds.
-std::deque<DeviceSeam> g_installed;
+// what it holds; it is never destroyed either, as a seam call may come during exit.
+std::deque<DeviceSeam>& installedTables() {
+  static std::deque<DeviceSeam>* tables = new std::deque<DeviceSeam>;
+  return *tables;
+}
 
 const DeviceSeam* firstChoice() {
   if (environmentFlag(kVirtualDeviceEnv) && vdac::install(vdac::configFromEnvironment())) return &vdac::seam();
@@ -51,14 +54,15 @@ void installDevices(const DeviceSeam* seam) {
   }
   // A table holds only function pointers: no padding, so bytes compare as members do.
   static_assert(sizeof(DeviceSeam) % sizeof(void*) == 0, "a table of pointers");
-  for (const DeviceSeam& kept : g_installed) {
+  std::deque<DeviceSeam>& tables = installedTables();
+  for (const DeviceSeam& kept : tables) {
     if (std::memcmp(&kept, seam, sizeof kept) == 0) {
       g_current.store(&kept, std::memory_order_release);
       return;
     }
   }
-  g_installed.push_back(*seam);
-  g_current.store(&g_installed.back(), std::memory_order_release);
+  tables.push_back(*seam);
+  g_current.store(&tables.back(), std::memory_order_release);
 }
 
 }  // namespace tess
