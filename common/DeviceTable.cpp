@@ -1,6 +1,6 @@
 #include "DeviceTable.h"
 
-#include <cctype>
+#include "AsciiCase.h"
 
 namespace tess {
 
@@ -15,18 +15,18 @@ namespace {
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  c = asciiLower(c);
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
-// Finds marker (upper case) in text[0..len) ignoring case; returns its end or -1.
+// Finds marker in text[0..len) ignoring case; returns its end or -1.
 long findMarker(const char* text, size_t len, const char* marker) {
   size_t m = 0;
   while (marker[m]) ++m;
   for (size_t i = 0; i + m <= len; ++i) {
     size_t k = 0;
-    while (k < m && std::toupper(static_cast<unsigned char>(text[i + k])) == marker[k]) ++k;
+    while (k < m && asciiLower(text[i + k]) == asciiLower(marker[k])) ++k;
     if (k == m) return static_cast<long>(i + m);
   }
   return -1;

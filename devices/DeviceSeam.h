@@ -40,6 +40,9 @@ struct DeviceSeam {
   DWORD(WINAPI* ksCreatePin)(HANDLE filter, PKSPIN_CONNECT connect, ACCESS_MASK access, PHANDLE pin);
   BOOL(WINAPI* writeFile)(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED ov);
   BOOL(WINAPI* closeHandle)(HANDLE h);
+  // Cancels one pending request on the handle (every one with a null OVERLAPPED), as
+  // CancelIoEx; before Windows Vista, the calling thread's requests on it (CancelIo).
+  BOOL(WINAPI* cancelIoEx)(HANDLE h, LPOVERLAPPED ov);
 
   // HID.
   void(WINAPI* hidGetHidGuid)(LPGUID guid);

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 #include "DeviceSeam.h"
+#include "EnvironmentFlag.h"
 #include "TessConstants.h"
 #include "VirtualDac.h"
 
@@ -15,19 +17,18 @@ namespace {
 
 std::atomic<const DeviceSeam*> g_current{nullptr};
 std::mutex g_installLock;
-// Installed tables are kept for the life of the process: a caller may still hold a
-// reference to an earlier table while another one is installed.
-DeviceSeam g_installed[2];
-int g_nextSlot = 0;
-
-bool virtualDeviceRequested() {
-  char value[8] = {};
-  DWORD n = GetEnvironmentVariableA(kVirtualDeviceEnv, value, sizeof value);
-  return n > 0 && n < sizeof value && std::strcmp(value, "1") == 0;
+// Installed tables are kept, unchanged, for the life of the process: another thread may
+// still be reading an earlier table while a new one is installed, so a table is never
+// written once installed. Installing a table equal to a kept one reuses it, so the list
+// grows only with distinct tables (a handful in any test program). A deque never moves
+// what it holds; it is never destroyed either, as a seam call may come during exit.
+std::deque<DeviceSeam>& installedTables() {
+  static std::deque<DeviceSeam>* tables = new std::deque<DeviceSeam>;
+  return *tables;
 }
 
 const DeviceSeam* firstChoice() {
-  if (virtualDeviceRequested() && vdac::install(vdac::configFromEnvironment())) return &vdac::seam();
+  if (environmentFlag(kVirtualDeviceEnv) && vdac::install(vdac::configFromEnvironment())) return &vdac::seam();
   return &systemDevices();
 }
 
@@ -51,10 +52,17 @@ void installDevices(const DeviceSeam* seam) {
     g_current.store(&systemDevices(), std::memory_order_release);
     return;
   }
-  DeviceSeam& slot = g_installed[g_nextSlot];
-  g_nextSlot ^= 1;
-  slot = *seam;
-  g_current.store(&slot, std::memory_order_release);
+  // A table holds only function pointers: no padding, so bytes compare as members do.
+  static_assert(sizeof(DeviceSeam) % sizeof(void*) == 0, "a table of pointers");
+  std::deque<DeviceSeam>& tables = installedTables();
+  for (const DeviceSeam& kept : tables) {
+    if (std::memcmp(&kept, seam, sizeof kept) == 0) {
+      g_current.store(&kept, std::memory_order_release);
+      return;
+    }
+  }
+  tables.push_back(*seam);
+  g_current.store(&tables.back(), std::memory_order_release);
 }
 
 }  // namespace tess

@@ -32,6 +32,17 @@ DWORD WINAPI systemKsCreatePin(HANDLE filter, PKSPIN_CONNECT connect, ACCESS_MAS
   return fn(filter, connect, access, pin);
 }
 
+// CancelIoEx is bound at run time: kernel32 of Windows XP has only CancelIo.
+BOOL WINAPI systemCancelIoEx(HANDLE h, LPOVERLAPPED ov) {
+  using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+  static const CancelIoExFn fn = []() -> CancelIoExFn {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel ? reinterpret_cast<CancelIoExFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "CancelIoEx")))
+                  : nullptr;
+  }();
+  return fn ? fn(h, ov) : CancelIo(h);
+}
+
 const DeviceSeam kSystemDevices = {
     SetupDiGetClassDevsA,
     SetupDiEnumDeviceInterfaces,
@@ -46,6 +57,7 @@ const DeviceSeam kSystemDevices = {
     systemKsCreatePin,
     WriteFile,
     CloseHandle,
+    systemCancelIoEx,
     HidD_GetHidGuid,
     HidD_GetAttributes,
     HidD_GetPreparsedData,

@@ -109,6 +109,10 @@ BOOL CKsAudPin::IsFormatSupported(const WAVEFORMATEX* pwfx, ULONG checkMask) {
   return supported;
 }
 
+tess::ks::PcmMatch CKsAudPin::MatchPcm(const tess::ks::PcmQuery& query, ULONG checkMask) const {
+  return tess::ks::matchPcmRanges(m_listDataRange, query, checkMask);
+}
+
 CKsAudRenPin::CKsAudRenPin(CKsAudFilter* pFilter, ULONG pinId, HRESULT* phr) : CKsAudPin(pFilter, pinId, phr) {
   TraceEnter("CKsAudRenPin::CKsAudRenPin()");
   m_pinType = eKsPinAudioRender;

@@ -2,6 +2,7 @@
 // connect record (KSPIN_CONNECT + KSDATAFORMAT + wave format) the pin is created with.
 #pragma once
 
+#include "KsDataRange.h"
 #include "KsPin.h"
 
 #include <mmreg.h>
@@ -23,6 +24,9 @@ class CKsAudPin : public CKsPin {
   HRESULT SetFormat(const WAVEFORMATEX* pwfx);
   // Check mask: 2 channels, 4 bits per sample, 8 sample rate (0xF all three).
   BOOL IsFormatSupported(const WAVEFORMATEX* pwfx, ULONG checkMask);
+  // The same rule for a stream given by its numbers (24 valid bits in 32-bit containers
+  // included), with the most channels the taking ranges allow: what pin opening asks.
+  tess::ks::PcmMatch MatchPcm(const tess::ks::PcmQuery& query, ULONG checkMask) const;
   // The last format given to SetFormat (null before, or when its copy could not be made).
   const WAVEFORMATEX* GetFormat() const { return m_pWaveFormatEx; }
 

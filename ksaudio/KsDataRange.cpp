@@ -54,20 +54,46 @@ bool readWaveFormat(const void* wfx, WaveFormatEx* format, Guid* subFormat) {
   return true;
 }
 
-bool rangeAcceptsFormat(const KsDataRangeAudio& range, const WaveFormatEx& format, const Guid& subFormat,
-                        uint32_t checkMask) {
+bool readPcmQuery(const void* wfx, PcmQuery* query) {
+  WaveFormatEx format;
+  if (!readWaveFormat(wfx, &format, &query->subFormat)) return false;
+  query->channels = format.channels;
+  query->containerBits = format.bitsPerSample;
+  query->validBits = format.bitsPerSample;
+  query->sampleRate = format.samplesPerSec;
+  if (format.formatTag == kWaveFormatExtensible) {
+    uint16_t valid;
+    std::memcpy(&valid, static_cast<const uint8_t*>(wfx) + offsetof(WaveFormatExtensible, validBitsPerSample),
+                sizeof valid);
+    if (valid != 0) query->validBits = valid;
+  }
+  return true;
+}
+
+RangeStates rangeStates(const KsDataRangeAudio& range) {
+  const Guid& specifier = range.dataRange.specifier;
+  if (isNullGuid(specifier) || specifier == kDataFormatSpecifierWaveFormatEx) return RangeStates::Samples;
+  if (specifier == kDataFormatSpecifierDSound) return RangeStates::Containers;
+  return RangeStates::Nothing;
+}
+
+bool rangeFitsStream(const KsDataRangeAudio& range, const PcmQuery& query, uint32_t checkMask) {
   const KsDataRange& r = range.dataRange;
   if (!isNullGuid(r.majorFormat) && r.majorFormat != kDataFormatTypeAudio) return false;
-  if (!isNullGuid(r.subFormat) && r.subFormat != subFormat) return false;
-  if (!isNullGuid(r.specifier) && r.specifier != kDataFormatSpecifierWaveFormatEx) return false;
-  if ((checkMask & kCheckChannels) && range.maximumChannels < format.channels) return false;
-  if ((checkMask & kCheckBitsPerSample) &&
-      (format.bitsPerSample < range.minimumBitsPerSample || format.bitsPerSample > range.maximumBitsPerSample))
-    return false;
+  if (!isNullGuid(r.subFormat) && r.subFormat != query.subFormat) return false;
+  if (checkMask & kCheckChannels) {
+    if (query.exactChannels ? range.maximumChannels != query.channels : range.maximumChannels < query.channels)
+      return false;
+  }
   if ((checkMask & kCheckSampleRate) &&
-      (format.samplesPerSec < range.minimumSampleFrequency || format.samplesPerSec > range.maximumSampleFrequency))
+      (query.sampleRate < range.minimumSampleFrequency || query.sampleRate > range.maximumSampleFrequency))
     return false;
   return true;
+}
+
+bool bitsWithin(const KsDataRangeAudio& range, uint32_t bits, uint32_t checkMask) {
+  if (!(checkMask & kCheckBitsPerSample)) return true;
+  return bits >= range.minimumBitsPerSample && bits <= range.maximumBitsPerSample;
 }
 
 }  // namespace tess::ks

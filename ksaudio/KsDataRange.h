@@ -76,21 +76,71 @@ inline constexpr uint32_t kCheckAll = 0xF;
 // False when an extensible tag comes with a cbSize below 22 (no SubFormat to read).
 bool readWaveFormat(const void* wfx, WaveFormatEx* format, Guid* subFormat);
 
-// One range against one format (already read).
-bool rangeAcceptsFormat(const KsDataRangeAudio& range, const WaveFormatEx& format, const Guid& subFormat,
-                        uint32_t checkMask);
+// A PCM stream as a pin would carry it: container bits per sample (the wave format's
+// bits per sample) and the valid bits inside each container (equal for packed samples).
+struct PcmQuery {
+  uint32_t channels = 0;
+  uint32_t containerBits = 0;
+  uint32_t validBits = 0;
+  uint32_t sampleRate = 0;
+  Guid subFormat = kDataFormatSubtypePcm;
+  bool exactChannels = false;  // the channel count must equal a range's maximum (a device's own rule)
+};
 
-// The first range (in order) that passes every selected test makes the answer true.
+// Reads a caller's wave format as a query: valid bits from an extensible format's
+// Samples member (0 there means the container is full), else the bits per sample.
+bool readPcmQuery(const void* wfx, PcmQuery* query);
+
+struct PcmMatch {
+  bool matched = false;
+  uint32_t maxChannels = 0;  // the most channels among the ranges that take the samples
+};
+
+// The one rule by which a pin's ranges take a stream, for format probing and pin opening
+// alike. Ranges with the WAVEFORMATEX specifier (or none) state the valid bits of the
+// samples they take; ranges with the DirectSound specifier state containers. A stream
+// is taken when a WAVEFORMATEX range takes its valid bits and its container is stated:
+// by a DirectSound range when the pin has any that fits, else by the same WAVEFORMATEX
+// range (packed samples). So a device whose ranges say "24 valid bits" and "32-bit
+// containers" takes 24 in 32 and refuses packed 24. The check mask selects which limits
+// count (channels 2, width 4, rate 8); major format, sub-format and specifier always do.
+template <typename Ranges>
+PcmMatch matchPcmRanges(const Ranges& ranges, const PcmQuery& query, uint32_t checkMask);
+
+// The single-range tests of the rule above (exposed for the template).
+enum class RangeStates { Samples, Containers, Nothing };
+RangeStates rangeStates(const KsDataRangeAudio& range);
+bool rangeFitsStream(const KsDataRangeAudio& range, const PcmQuery& query, uint32_t checkMask);
+bool bitsWithin(const KsDataRangeAudio& range, uint32_t bits, uint32_t checkMask);
+
+template <typename Ranges>
+PcmMatch matchPcmRanges(const Ranges& ranges, const PcmQuery& query, uint32_t checkMask) {
+  bool anyContainerRange = false, containerStated = false;
+  for (const KsDataRangeAudio* range : ranges) {
+    if (!range || rangeStates(*range) != RangeStates::Containers || !rangeFitsStream(*range, query, checkMask))
+      continue;
+    anyContainerRange = true;
+    if (bitsWithin(*range, query.containerBits, checkMask)) containerStated = true;
+  }
+  PcmMatch match;
+  if (anyContainerRange && !containerStated) return match;
+  for (const KsDataRangeAudio* range : ranges) {
+    if (!range || rangeStates(*range) != RangeStates::Samples || !rangeFitsStream(*range, query, checkMask)) continue;
+    if (!bitsWithin(*range, query.validBits, checkMask)) continue;
+    if (!anyContainerRange && !bitsWithin(*range, query.containerBits, checkMask)) continue;
+    match.matched = true;
+    if (range->maximumChannels > match.maxChannels) match.maxChannels = range->maximumChannels;
+  }
+  return match;
+}
+
+// Whether some range takes a caller's wave format (the rule above).
 // Ranges is any sequence of const KsDataRangeAudio* (a pin's data-range list).
 template <typename Ranges>
 bool anyRangeAccepts(const Ranges& ranges, const void* wfx, uint32_t checkMask) {
-  WaveFormatEx format;
-  Guid subFormat;
-  if (!readWaveFormat(wfx, &format, &subFormat)) return false;
-  for (const KsDataRangeAudio* range : ranges) {
-    if (range && rangeAcceptsFormat(*range, format, subFormat, checkMask)) return true;
-  }
-  return false;
+  PcmQuery query;
+  if (!readPcmQuery(wfx, &query)) return false;
+  return matchPcmRanges(ranges, query, checkMask).matched;
 }
 
 }  // namespace tess::ks

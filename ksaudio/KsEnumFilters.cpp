@@ -8,6 +8,7 @@
 #include <new>
 
 #include "DeviceSeam.h"
+#include "KsDevicePath.h"
 
 using namespace tess;
 
@@ -157,5 +158,39 @@ HRESULT CKsEnumFilters::EnumFilters(const GUID* categories, ULONG count) {
   }
   if (SUCCEEDED(hr) && m_listFilters.IsEmpty()) hr = E_FAIL;
   TraceLeaveResult("CKsEnumFilters::EnumFilters", hr);
+  return hr;
+}
+
+HRESULT CKsEnumFilters::FindCaptureFilter(LPCSTR renderPath, LPSTR capturePath, DWORD size) {
+  TraceEnter("CKsEnumFilters::FindCaptureFilter()");
+  HRESULT hr = E_FAIL;
+  if (renderPath && capturePath && size > 0 && ks::deviceInstanceLength(renderPath) != 0) {
+    capturePath[0] = '\0';
+    const DeviceSeam& dev = devices();
+    const GUID capture = ToGuid(ks::kCategoryCapture);
+    const GUID audio = ToGuid(ks::kCategoryAudio);
+    HDEVINFO set = dev.getClassDevs(&capture, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (CKsIrpTarget::IsValidHandle(set)) {
+      auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(calloc(kDetailBytes, 1));
+      for (DWORD index = 0; detail && FAILED(hr); ++index) {
+        SP_DEVICE_INTERFACE_DATA iface = {};
+        iface.cbSize = sizeof iface;
+        if (!dev.enumDeviceInterfaces(set, nullptr, &capture, index, &iface)) break;
+        memset(detail, 0, kDetailBytes);
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (!dev.getDeviceInterfaceDetail(set, &iface, detail, kDetailBytes, nullptr, nullptr)) continue;
+        reinterpret_cast<char*>(detail)[kDetailBytes - 1] = '\0';
+        if (!ks::sameDeviceInstance(detail->DevicePath, renderPath) || !HasEnabledAliases(set, &iface, &audio, 1)) continue;
+        const size_t length = strlen(detail->DevicePath);
+        if (length >= size) continue;
+        memcpy(capturePath, detail->DevicePath, length + 1);
+        hr = S_OK;
+      }
+      if (!detail) hr = E_OUTOFMEMORY;
+      free(detail);
+      dev.destroyDeviceInfoList(set);
+    }
+  }
+  TraceLeaveResult("CKsEnumFilters::FindCaptureFilter", hr);
   return hr;
 }

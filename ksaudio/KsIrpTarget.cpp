@@ -1,6 +1,7 @@
 #include "KsIrpTarget.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "DeviceSeam.h"
 
@@ -29,6 +30,18 @@ BOOL CKsIrpTarget::SafeCloseHandle(HANDLE& handle) {
   return result;
 }
 
+namespace {
+
+// One request's completion record. It lives on the heap so that a request the device
+// never completes, even when cancelled, can be abandoned without its late completion
+// writing into a stack frame that is gone.
+struct PendingRequest {
+  OVERLAPPED ov = {};
+  HANDLE event = nullptr;
+};
+
+}  // namespace
+
 HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, ULONG ioctl, PVOID inBuffer, ULONG inSize, PVOID outBuffer,
                                 ULONG outSize, PULONG bytesReturned) {
   static const char kName[] = "CKsIrpTarget::SyncIoctl";
@@ -41,23 +54,34 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, ULONG ioctl, PVOID inBuffer, ULON
   ULONG localReturned = 0;
   if (!bytesReturned) bytesReturned = &localReturned;
 
-  OVERLAPPED ov = {};
-  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  PendingRequest* request = new (std::nothrow) PendingRequest;
+  HANDLE event = request ? CreateEventA(nullptr, FALSE, FALSE, nullptr) : nullptr;
   if (!event) {
+    delete request;
     Trace(kTraceFailure, "CKsIrpTarget::SyncIoctl CreateEvent failed");
     TraceLeaveResult(kName, E_OUTOFMEMORY);
     return E_OUTOFMEMORY;
   }
+  request->event = event;
+  OVERLAPPED& ov = request->ov;
   // The low bit keeps the completion off any completion port bound to the handle.
   ov.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
 
   DWORD bytes = 0;
   BOOL done = devices().deviceIoControl(handle, ioctl, inBuffer, inSize, outBuffer, outSize, &bytes, &ov);
   DWORD error = done ? ERROR_SUCCESS : GetLastError();
-  bool waitFailed = false;
+  bool waitFailed = false, abandoned = false;
   if (!done && error == ERROR_IO_PENDING) {
-    DWORD wait = WaitForSingleObject(event, INFINITE);
-    if (wait != WAIT_OBJECT_0) {
+    DWORD wait = WaitForSingleObject(event, kRequestTimeLimitMs);
+    if (wait == WAIT_TIMEOUT) {
+      // A device that does not answer (a hung third-party filter) must not hold the
+      // caller for ever: cancel the request and wait for it to finish cancelling.
+      Trace(kTraceFailure, "CKsIrpTarget::SyncIoctl request timed out, cancelling");
+      devices().cancelIoEx(handle, &ov);
+      wait = WaitForSingleObject(event, kRequestTimeLimitMs);
+      waitFailed = true;
+      abandoned = wait != WAIT_OBJECT_0;
+    } else if (wait != WAIT_OBJECT_0) {
       Trace(kTraceFailure, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08x",
             static_cast<unsigned>(wait));
       waitFailed = true;
@@ -78,15 +102,24 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, ULONG ioctl, PVOID inBuffer, ULON
     *bytesReturned = bytes;
     hr = S_OK;
   } else if ((error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA) &&
-             ioctl == tess::ks::kIoctlKsProperty && outSize == 0) {
-    *bytesReturned = bytes;  // a size query: the size the object needs
+             ioctl == tess::ks::kIoctlKsProperty && outSize == 0 && bytes != 0) {
+    // A size query: the size the object needs. "Too small" without a size says nothing
+    // about the property and is a failure, not an empty property.
+    *bytesReturned = bytes;
     hr = S_OK;
   } else {
     *bytesReturned = 0;
     hr = E_FAIL;
   }
-  // The event is ours, not a device handle: the real CloseHandle.
-  CloseHandle(event);
+  if (abandoned) {
+    // Still not complete after cancelling: the record stays allocated (and its event
+    // open) for a completion that may yet come.
+    Trace(kTraceFailure, "CKsIrpTarget::SyncIoctl request abandoned after cancelling");
+  } else {
+    // The event is ours, not a device handle: the real CloseHandle.
+    CloseHandle(event);
+    delete request;
+  }
   TraceLeaveResult(kName, hr);
   return hr;
 }

@@ -21,10 +21,16 @@ class CKsIrpTarget {
   // Closes a valid device handle (through the seam), marks it invalid and returns the
   // close's result; returns TRUE and does nothing for an invalid one.
   static BOOL SafeCloseHandle(HANDLE& handle);
+  // How long a pended request may take before it is cancelled. State changes of a USB
+  // device take tens of milliseconds; nothing ordinary takes seconds.
+  static constexpr DWORD kRequestTimeLimitMs = 5000;
   // Sends one request and returns when it has completed. A property size query
-  // (IOCTL_KS_PROPERTY with output size 0) answered "more data" is a success whose byte
-  // count is the size needed. On a failure the byte count is 0; an invalid handle fails
-  // before anything is sent and leaves the byte count alone.
+  // (IOCTL_KS_PROPERTY with output size 0) answered "more data" or "too small" with a
+  // byte count is a success whose byte count is the size needed; without a byte count it
+  // is a failure. A request that pends longer than kRequestTimeLimitMs is cancelled and
+  // fails (one that does not even finish cancelling within as long again is abandoned:
+  // the device may still write the output buffer later). On a failure the byte count is
+  // 0; an invalid handle fails before anything is sent and leaves the byte count alone.
   static HRESULT SyncIoctl(HANDLE handle, ULONG ioctl, PVOID inBuffer, ULONG inSize, PVOID outBuffer,
                            ULONG outSize, PULONG bytesReturned);
 

@@ -23,7 +23,11 @@ class CKsPin : public CKsIrpTarget {
   HRESULT Init();
   // Stops the pin (stepping down one state at a time from the last state set, as
   // devices take one transition per request) and closes its handle; nothing when it
-  // has no handle.
+  // has no handle. Requests of WriteData and ReadData still outstanding are cancelled by
+  // the stop and the close, but their cancellation may complete after ClosePin returns,
+  // on another thread (drivers complete cancelled requests from their own context). The
+  // caller keeps each request's header, data buffer, OVERLAPPED and event until that
+  // request's event is signalled (HasOverlappedIoCompleted), also after ClosePin.
   HRESULT ClosePin();
   // Reset begin, then reset end (sent even when begin failed); the end's result.
   HRESULT Reset();

@@ -1,22 +1,12 @@
 #include "ConnectFormat.h"
 
 #include <cstring>
+#include <vector>
+
+#include "KsDataRange.h"
 
 namespace tess::vdac {
 
-namespace {
-
-bool rangeTakes(const KsDataRangeAudio& r, bool exactChannels, const StreamFormat& f) {
-  const KsDataFormat& d = r.dataRange;
-  if (!isNullGuid(d.majorFormat) && d.majorFormat != kDataFormatTypeAudio) return false;
-  if (!isNullGuid(d.subFormat) && d.subFormat != kDataFormatSubtypePcm) return false;
-  if (!isNullGuid(d.specifier) && d.specifier != kDataFormatSpecifierWaveFormatEx) return false;
-  if (exactChannels ? f.channels != r.maximumChannels : f.channels > r.maximumChannels) return false;
-  if (f.bitsPerSample < r.minimumBitsPerSample || f.bitsPerSample > r.maximumBitsPerSample) return false;
-  return f.sampleRate >= r.minimumSampleFrequency && f.sampleRate <= r.maximumSampleFrequency;
-}
-
-}  // namespace
 
 uint32_t checkConnectFormat(const PinSpec& pin, bool exactChannels, const uint8_t* format, size_t available,
                             StreamFormat& out) {
@@ -57,15 +47,21 @@ uint32_t checkConnectFormat(const PinSpec& pin, bool exactChannels, const uint8_
     return kErrInvalidParameter;
   }
 
-  StreamFormat f{wave.channels, bits, validBits, wave.samplesPerSec, blockAlign};
+  // The device takes what its own ranges state, by the rule hosts read them with: valid
+  // bits from WAVEFORMATEX ranges, containers from DirectSound ranges.
+  std::vector<const KsDataRangeAudio*> ranges;
   for (const KsDataRangeAudio& r : pin.ranges) {
-    if (r.dataRange.formatSize < sizeof(KsDataRangeAudio)) continue;  // not an audio range
-    if (rangeTakes(r, exactChannels, f)) {
-      out = f;
-      return kErrSuccess;
-    }
+    if (r.dataRange.formatSize >= sizeof(KsDataRangeAudio)) ranges.push_back(&r);  // else not an audio range
   }
-  return kErrNoMatch;
+  ks::PcmQuery query;
+  query.channels = wave.channels;
+  query.containerBits = bits;
+  query.validBits = validBits;
+  query.sampleRate = wave.samplesPerSec;
+  query.exactChannels = exactChannels;
+  if (!ks::matchPcmRanges(ranges, query, ks::kCheckAll).matched) return kErrNoMatch;
+  out = StreamFormat{wave.channels, bits, validBits, wave.samplesPerSec, blockAlign};
+  return kErrSuccess;
 }
 
 }  // namespace tess::vdac

@@ -1,7 +1,9 @@
 // Builds the virtual DAC's device world from its configuration: device nodes, interface
 // registrations with their aliases, filters and HID functions.
+#include <algorithm>
 #include <cstdio>
 
+#include "AsciiCase.h"
 #include "DacInternal.h"
 
 namespace tess::vdac::detail {
@@ -14,7 +16,7 @@ constexpr Guid kSetupClassUsb{0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x4
 constexpr Guid kSetupClassKeyboard{0x4D36E96B, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (char& c : s) c = asciiLower(c);
   return s;
 }
 
@@ -71,28 +73,19 @@ GUID toWinGuid(const Guid& g) {
 bool Dac::build(const DacConfig& c) {
   config = c;
 
-  auto addAudio = [&](const std::string& instanceId, const std::string& friendly, const std::string& description,
-                      const std::vector<std::string>& hardwareIds, FilterSpec shape, AliasState render,
-                      AliasState capture, bool isDac) {
-    DeviceNode node;
-    node.instanceId = instanceId;
-    node.setupClass = kSetupClassMedia;
-    node.className = "MEDIA";
-    node.description = description;
-    node.friendlyName = friendly;
-    node.manufacturer = isDac ? "Tessaline" : "(Generic USB Audio)";
-    node.hardwareIds = hardwareIds;
-    node.compatibleIds = {"USB\\Class_01&SubClass_01&Prot_20", "USB\\Class_01&SubClass_01", "USB\\Class_01"};
-    node.isDac = isDac;
-    devices.push_back(node);
-    const int device = static_cast<int>(devices.size()) - 1;
-
+  // One filter of a device, registered under KSCATEGORY_AUDIO and, as asked, under
+  // render and capture (aliases of each other).
+  auto addFilter = [&](int device, const std::string& instanceId, const std::string& friendly, FilterSpec shape,
+                       AliasState render, AliasState capture, bool isDac, bool neverAnswers, const char* reference,
+                       uint32_t recordBase) {
     FilterDevice filter;
     filter.instances.assign(shape.pins.size(), 0);
     filter.shape = std::move(shape);
     filter.device = device;
     filter.interfaceFriendlyName = friendly;
     filter.isDac = isDac;
+    filter.neverAnswers = neverAnswers;
+    filter.recordBase = recordBase;
     filters.push_back(std::move(filter));
     const int filterIndex = static_cast<int>(filters.size()) - 1;
 
@@ -105,11 +98,30 @@ bool Dac::build(const DacConfig& c) {
       e.device = device;
       e.family = family;
       e.category = *category;
-      e.path = interfacePath(instanceId, *category, "global");
+      e.path = interfacePath(instanceId, *category, reference);
       e.state = state;
       e.filter = filterIndex;
       interfaces.push_back(e);
     }
+  };
+
+  auto addAudio = [&](const std::string& instanceId, const std::string& friendly, const std::string& description,
+                      const std::vector<std::string>& hardwareIds, FilterSpec shape, AliasState render,
+                      AliasState capture, bool isDac, bool neverAnswers = false) {
+    DeviceNode node;
+    node.instanceId = instanceId;
+    node.setupClass = kSetupClassMedia;
+    node.className = "MEDIA";
+    node.description = description;
+    node.friendlyName = friendly;
+    node.manufacturer = isDac ? "Tessaline" : "(Generic USB Audio)";
+    node.hardwareIds = hardwareIds;
+    node.compatibleIds = {"USB\\Class_01&SubClass_01&Prot_20", "USB\\Class_01&SubClass_01", "USB\\Class_01"};
+    node.isDac = isDac;
+    devices.push_back(node);
+    const int device = static_cast<int>(devices.size()) - 1;
+    addFilter(device, instanceId, friendly, std::move(shape), render, capture, isDac, neverAnswers, "global", 0);
+    return device;
   };
 
   auto addHid = [&](const std::string& instanceId, const std::string& description, uint16_t vid, uint16_t pid,
@@ -153,7 +165,8 @@ bool Dac::build(const DacConfig& c) {
     ++otherIndex;
     const std::string ids = usbIds(device.vendorId, device.productId) + miSuffix(device.interfaceNumber);
     addAudio(device.bus + "\\" + ids + "\\" + serial, device.friendlyName, device.deviceDescription,
-             {device.bus + "\\" + ids}, device.filter, device.renderAlias, device.captureAlias, false);
+             {device.bus + "\\" + ids}, device.filter, device.renderAlias, device.captureAlias, false,
+             device.neverAnswers);
   };
 
   for (const AudioDeviceSpec& other : c.otherAudioDevices) {
@@ -163,9 +176,28 @@ bool Dac::build(const DacConfig& c) {
   const std::string dacIds = usbIds(c.vendorId, c.productId);
   FilterSpec dacFilter = buildDacFilter(c.ranges, c.renderOnly, c.vendorId, c.productId);
   if (c.editFilter) c.editFilter(dacFilter);
-  addAudio("USB\\" + dacIds + "&MI_01\\6&2C4A6E5B&0&0001", c.friendlyName, "USB Audio Device",
-           {"USB\\" + dacIds + "&REV_0100&MI_01", "USB\\" + dacIds + "&MI_01"}, std::move(dacFilter), c.renderAlias,
-           c.renderOnly ? AliasState::Missing : AliasState::Enabled, true);
+  const std::string dacInstance = "USB\\" + dacIds + "&MI_01\\6&2C4A6E5B&0&0001";
+  const bool separateCapture = c.separateCaptureFilter && !c.renderOnly && dacFilter.pins.size() >= 4;
+  FilterSpec captureFilter;
+  if (separateCapture) {
+    // The capture bridge and streaming pins (ids 2 and 3) become a filter of their own.
+    captureFilter = dacFilter;
+    captureFilter.pins.assign(dacFilter.pins.begin() + 2, dacFilter.pins.begin() + 4);
+    captureFilter.nodes = {kNodeTypeAdc, kNodeTypeVolume, kNodeTypeMute};
+    captureFilter.categories = {kCategoryAudio, kCategoryCapture};
+    dacFilter.pins.erase(dacFilter.pins.begin() + 2, dacFilter.pins.begin() + 4);
+    dacFilter.nodes.resize(std::min<size_t>(dacFilter.nodes.size(), 3));
+    dacFilter.categories = {kCategoryAudio, kCategoryRender};
+  }
+  const int dacDevice =
+      addAudio(dacInstance, c.friendlyName, "USB Audio Device", {"USB\\" + dacIds + "&REV_0100&MI_01", "USB\\" + dacIds + "&MI_01"},
+               std::move(dacFilter), c.renderAlias,
+               c.renderOnly || separateCapture ? AliasState::Missing : AliasState::Enabled, true);
+  if (separateCapture) {
+    // Its streaming pin keeps the inspection id of the capture pin (kCapturePinId).
+    addFilter(dacDevice, dacInstance, c.friendlyName, std::move(captureFilter), AliasState::Missing,
+              AliasState::Enabled, true, false, "record", kCapturePinId - 1);
+  }
 
   for (const AudioDeviceSpec& other : c.otherAudioDevices) {
     if (!other.listBeforeDac) addOther(other);
@@ -194,7 +226,7 @@ bool Dac::build(const DacConfig& c) {
 
   for (const FilterDevice& f : filters) {
     if (!f.isDac) continue;
-    for (uint32_t id = 0; id < f.shape.pins.size(); ++id) dacPins[id];
+    for (uint32_t id = 0; id < f.shape.pins.size(); ++id) dacPins[id + f.recordBase];
   }
 
   char root[96];

@@ -33,6 +33,10 @@ namespace tess::vdac::detail {
 inline constexpr ULONG_PTR kStatusSuccess = 0;
 inline constexpr ULONG_PTR kStatusPending = 0x103;
 inline constexpr ULONG_PTR kStatusBufferOverflow = 0x80000005;
+inline constexpr ULONG_PTR kStatusUnsuccessful = 0xC0000001;
+inline constexpr ULONG_PTR kStatusInvalidParameter = 0xC000000D;
+inline constexpr ULONG_PTR kStatusBufferTooSmall = 0xC0000023;
+inline constexpr ULONG_PTR kStatusNotFound = 0xC0000225;
 inline constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 inline constexpr ULONG_PTR kStatusDeviceRemoved = 0xC00002B6;
 
@@ -69,6 +73,8 @@ struct FilterDevice {
   int device = -1;
   std::string interfaceFriendlyName;  // "FriendlyName" in the interface key
   bool isDac = false;
+  bool neverAnswers = false;  // property requests pend until cancelled or closed
+  uint32_t recordBase = 0;    // inspection id of the pin = its id + this (a separate capture filter)
 };
 
 struct HidFunction {
@@ -148,14 +154,17 @@ struct HandleObject {
   bool dead = false;  // opened on a device that was removed since
 };
 
-// A request that completes later on the device thread (a pended property or reset).
+// A request that completes later on the device thread (a pended property or reset); one
+// due at kNever waits to be cancelled.
 struct DeferredCompletion {
   LPOVERLAPPED ov;
   HANDLE fileEvent;
   ULONG_PTR status;
   ULONG_PTR bytes;
   int64_t due;
+  HANDLE handle = nullptr;  // the handle the request was made on
 };
+inline constexpr int64_t kNever = INT64_MAX;
 
 struct Dac {
   DacConfig config;
@@ -169,6 +178,9 @@ struct Dac {
   // HID writes the device has not taken (hidRefusesReports); fileEvent is the HID handle.
   std::vector<DeferredCompletion> heldReports;
   std::map<uint32_t, PinRecord> dacPins;
+  std::map<uint32_t, bool> heldElsewhere;  // DAC pins (inspection ids) another client holds
+  bool holdCancelled = false;               // cancelled stream requests complete late
+  std::deque<DeferredCompletion> heldCancelled;
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;
   LoopbackFifo loopback;
@@ -204,7 +216,9 @@ struct Dac {
   int64_t sharedOrigin(const Pin& pin, int64_t now) const;
   void completeStream(Pin& pin, StreamRequest& request, ULONG_PTR status);
   void cancelQueue(Pin& pin, ULONG_PTR status);
-  void defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
+  void defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes, int64_t due = 0);
+  // Completes the handle's pended requests (one, or all for a null ov) as cancelled.
+  bool cancelDeferred(HANDLE h, LPOVERLAPPED ov);
 };
 
 // The lock around the installed instance and the instance itself (null when none).
@@ -251,6 +265,7 @@ BOOL WINAPI deviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD
 DWORD WINAPI ksCreatePin(HANDLE, PKSPIN_CONNECT, ACCESS_MASK, PHANDLE);
 BOOL WINAPI writeFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 BOOL WINAPI closeHandle(HANDLE);
+BOOL WINAPI cancelIoEx(HANDLE, LPOVERLAPPED);
 void WINAPI hidGetHidGuid(LPGUID);
 BOOLEAN WINAPI hidGetAttributes(HANDLE, PHIDD_ATTRIBUTES);
 BOOLEAN WINAPI hidGetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA*);

@@ -1,34 +1,42 @@
 // The kernel-streaming face: opening filters by path, property requests on filters and
 // pins, pin creation, state changes, reset and stream reads and writes.
+#include "AsciiCase.h"
 #include "DacInternal.h"
 
 namespace tess::vdac::detail {
 
 namespace {
 
-bool pathEquals(const std::string& a, const char* b) {
-  for (size_t i = 0;; ++i) {
-    char x = i < a.size() ? a[i] : '\0', y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
+bool pathEquals(const std::string& a, const char* b) { return equalsIgnoringCase(a.c_str(), b); }
 
 // Which requests pend: state changes and resets by default, all properties if asked.
 bool shouldPend(const Dac& dac, bool stateOrReset) {
   return dac.config.pendAllProperties || (stateOrReset && dac.config.pendStateAndReset);
 }
 
+// The NT status a pended failure completes with (the caller's GetOverlappedResult turns
+// it back into the Win32 error).
+ULONG_PTR statusOf(uint32_t error) {
+  switch (error) {
+    case kErrMoreData: return kStatusBufferOverflow;
+    case kErrInsufficientBuffer: return kStatusBufferTooSmall;
+    case kErrInvalidParameter: return kStatusInvalidParameter;
+    case kErrNotFound: return kStatusNotFound;
+    default: return kStatusUnsuccessful;
+  }
+}
+
 // Finishes a request that was answered at once, or hands it to the device thread to be
-// completed a moment later (ERROR_IO_PENDING).
+// completed a moment later (ERROR_IO_PENDING): successes when pend is set, failures too
+// when the device is shaped to pend them.
 BOOL finishRequest(Dac& dac, LPOVERLAPPED ov, HANDLE fileEvent, uint32_t error, uint32_t bytes, LPDWORD returned,
                    bool pend) {
-  if (error == kErrSuccess && pend && ov) {
+  const bool pendFailure = error != kErrSuccess && dac.config.pendFailures;
+  if (pend && ov && (error == kErrSuccess || pendFailure)) {
     ov->Internal = kStatusPending;
     ov->InternalHigh = 0;
-    dac.defer(ov, fileEvent, kStatusSuccess, bytes);
+    const bool carriesBytes = error == kErrSuccess || error == kErrMoreData;
+    dac.defer(ov, fileEvent, error == kErrSuccess ? kStatusSuccess : statusOf(error), carriesBytes ? bytes : 0);
     ++dac.counters.pendedRequests;
     return failWith(ERROR_IO_PENDING);
   }
@@ -39,6 +47,14 @@ BOOL finishRequest(Dac& dac, LPOVERLAPPED ov, HANDLE fileEvent, uint32_t error, 
   }
   if (returned) *returned = 0;
   return failWith(error);
+}
+
+// The DAC shaped to answer size queries "too small" without saying how much is needed.
+Reply withoutByteCount(const Dac& dac, bool isDac, DWORD outSize, Reply r) {
+  if (isDac && dac.config.sizeQueryWithoutByteCount && outSize == 0 && r.error == kErrMoreData) {
+    return {kErrInsufficientBuffer, 0};
+  }
+  return r;
 }
 
 // Properties of a pin handle: its connection state and data format.
@@ -144,11 +160,25 @@ HandleObject* Dac::find(HANDLE h, ObjectKind kind) {
   return it != handles.end() && it->second.kind == kind ? &it->second : nullptr;
 }
 
-void Dac::defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+void Dac::defer(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes, int64_t due) {
   // Completed by the device thread on its next pass, like a request a driver finishes
-  // from its own context.
-  deferred.push_back({ov, fileEvent, status, bytes, nowTicks()});
+  // from its own context (or never, until cancelled).
+  deferred.push_back({ov, fileEvent, status, bytes, due == kNever ? kNever : nowTicks(), fileEvent});
   SetEvent(wake);
+}
+
+bool Dac::cancelDeferred(HANDLE h, LPOVERLAPPED ov) {
+  bool found = false;
+  for (auto it = deferred.begin(); it != deferred.end();) {
+    if (it->handle == h && (!ov || it->ov == ov)) {
+      completeOverlapped(it->ov, it->fileEvent, kStatusCancelled, 0);
+      it = deferred.erase(it);
+      found = true;
+    } else {
+      ++it;
+    }
+  }
+  return found;
 }
 
 HANDLE WINAPI createFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
@@ -194,7 +224,16 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
     if (object.dead || dac.familyRemoved(filter.device)) return finishRequest(dac, ov, h, kErrDeviceRemoved, 0, returned, false);
     if (code != IOCTL_KS_PROPERTY) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
     ++dac.counters.propertyRequests;
-    Reply r = answerFilterProperty(filter.shape, filter.instances, in, inSize, out, outSize);
+    if (filter.neverAnswers) {
+      if (!ov) return finishRequest(dac, ov, h, kErrNotSupported, 0, returned, false);
+      ov->Internal = kStatusPending;
+      ov->InternalHigh = 0;
+      dac.defer(ov, h, kStatusCancelled, 0, kNever);
+      ++dac.counters.pendedRequests;
+      return failWith(ERROR_IO_PENDING);
+    }
+    Reply r = withoutByteCount(dac, filter.isDac,  outSize,
+                               answerFilterProperty(filter.shape, filter.instances, in, inSize, out, outSize));
     return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, false));
   }
   if (object.kind != ObjectKind::Pin) return finishRequest(dac, ov, h, kErrInvalidParameter, 0, returned, false);
@@ -205,7 +244,7 @@ BOOL handleRequest(Dac& dac, HandleObject& object, HANDLE h, DWORD code, LPVOID 
   if (code == IOCTL_KS_PROPERTY) {
     ++dac.counters.propertyRequests;
     bool stateSet = false;
-    Reply r = pinProperty(dac, pin, in, inSize, out, outSize, stateSet);
+    Reply r = withoutByteCount(dac, pin.record != nullptr, outSize, pinProperty(dac, pin, in, inSize, out, outSize, stateSet));
     return finishRequest(dac, ov, h, r.error, r.bytes, returned, shouldPend(dac, stateSet));
   }
   if (code == IOCTL_KS_RESET_STATE) return resetRequest(dac, pin, in, inSize, returned, ov);
@@ -333,7 +372,7 @@ HANDLE Dac::openPin(int filterIndex, uint32_t pinId, const StreamFormat& streamF
   pin.format = streamFormat;
   pin.connectFormat = std::move(connectFormat);
   if (filter.isDac) {
-    pin.record = &dacPins[pinId];
+    pin.record = &dacPins[pinId + filter.recordBase];
     PinStats& stats = pin.record->stats;
     stats.open = true;
     stats.state = kStateStop;
@@ -392,9 +431,14 @@ BOOL WINAPI closeHandle(HANDLE h) {
 void Dac::closeObject(HANDLE h) {
   auto it = handles.find(h);
   if (it == handles.end()) return;
-  // A pended completion that would signal this handle's own event signals nothing.
-  for (DeferredCompletion& d : deferred) {
-    if (d.fileEvent == h) d.fileEvent = nullptr;
+  // Closing cancels what waits for ever.
+  for (auto d = deferred.begin(); d != deferred.end();) {
+    if (d->handle == h && d->due == kNever) {
+      completeOverlapped(d->ov, d->fileEvent, kStatusCancelled, 0);
+      d = deferred.erase(d);
+    } else {
+      ++d;
+    }
   }
   // Closing a HID handle cancels the reports still waiting on it.
   for (auto held = heldReports.begin(); held != heldReports.end();) {
@@ -416,9 +460,43 @@ void Dac::closeObject(HANDLE h) {
       pin.record->stats.state = kStateStop;
     }
   }
+  // A completion still to come (pended, or cancelled by this close and held) that would
+  // signal this handle's own event signals nothing.
+  for (auto* list : {&deferred, &heldCancelled}) {
+    for (DeferredCompletion& d : *list) {
+      if (d.fileEvent == h) d.fileEvent = nullptr;
+    }
+  }
   handles.erase(it);
   counters.openHandles = handles.size();
   CloseHandle(h);
+}
+
+BOOL WINAPI cancelIoEx(HANDLE h, LPOVERLAPPED ov) {
+  {
+    DacGuard guard;
+    Dac* dac = guard.dac();
+    auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
+    if (dac && it != dac->handles.end()) {
+      bool found = dac->cancelDeferred(h, ov);
+      if (it->second.kind == ObjectKind::Pin) {
+        Pin& pin = *it->second.pin;
+        for (auto r = pin.queue.begin(); r != pin.queue.end();) {
+          if (!ov || r->ov == ov) {
+            StreamRequest request = *r;
+            r = pin.queue.erase(r);
+            dac->completeStream(pin, request, kStatusCancelled);
+            found = true;
+          } else {
+            ++r;
+          }
+        }
+        if (pin.record) pin.record->stats.queued = static_cast<uint32_t>(pin.queue.size());
+      }
+      return found ? TRUE : failWith(ERROR_NOT_FOUND);
+    }
+  }
+  return systemDevices().cancelIoEx(h, ov);  // not ours: the system's
 }
 
 }  // namespace tess::vdac::detail

@@ -103,8 +103,12 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
         record->stats.bytesCaptured += header->DataUsed;
       }
     }
-  } else if (record) {
-    ++record->stats.requestsCancelled;
+  } else {
+    if (record) ++record->stats.requestsCancelled;
+    if (holdCancelled && !stopping) {
+      heldCancelled.push_back({r.ov, pin.handle, status, 0, kNever, pin.handle});
+      return;
+    }
   }
   completeOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
 }
@@ -174,6 +178,8 @@ int64_t Dac::service(int64_t now) {
 void Dac::failEverything() {
   for (DeferredCompletion& d : deferred) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
   deferred.clear();
+  for (DeferredCompletion& d : heldCancelled) completeOverlapped(d.ov, d.fileEvent, d.status, 0);
+  heldCancelled.clear();
   for (DeferredCompletion& d : heldReports) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
   heldReports.clear();
   for (auto& [handle, object] : handles) {

@@ -22,12 +22,14 @@ KsIdentifier standardMedium() { return {kMediumSetStandard, kMediumTypeAnyInstan
 
 namespace {
 
-// Ranges of one streaming pin: each width over the rates, first with the WAVEFORMATEX
-// specifier, then the same with the DirectSound specifier, as audio drivers list them.
+// Ranges of one streaming pin: each width over the rates with the WAVEFORMATEX
+// specifier, then each container with the DirectSound specifier, as audio drivers list
+// them.
 std::vector<KsDataRangeAudio> streamingRanges(const RangeShape& shape) {
   std::vector<KsDataRangeAudio> ranges;
   for (const Guid* specifier : {&kDataFormatSpecifierWaveFormatEx, &kDataFormatSpecifierDSound}) {
-    for (uint32_t bits : shape.widths) {
+    const bool containers = specifier == &kDataFormatSpecifierDSound && !shape.containers.empty();
+    for (uint32_t bits : containers ? shape.containers : shape.widths) {
       if (shape.rates.empty()) {
         ranges.push_back(pcmRange(bits, shape.minRate, shape.maxRate, shape.channels, *specifier));
       } else {

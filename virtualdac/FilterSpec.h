@@ -58,11 +58,15 @@ KsIdentifier standardMedium();
 
 // The shape of the DAC's ranges.
 struct RangeShape {
-  std::vector<uint32_t> widths{16, 24, 32};
+  std::vector<uint32_t> widths{16, 24, 32};  // valid bits, stated by the WAVEFORMATEX ranges
   std::vector<uint32_t> rates;  // empty: one continuous interval [minRate, maxRate]
   uint32_t minRate = 32000;
   uint32_t maxRate = 384000;
   uint32_t channels = 2;
+  // Containers, stated by the DirectSound ranges; empty: the widths (packed samples).
+  // {24} with containers {32} is a device that streams 24-bit audio only in 4-byte
+  // containers and refuses packed 24-bit.
+  std::vector<uint32_t> containers;
 };
 
 // A USB audio filter as the DAC presents it: render streaming pin (in, sink), its bridge

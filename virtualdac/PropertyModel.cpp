@@ -75,7 +75,8 @@ std::vector<uint8_t> multipleItemReply(const void* items, uint32_t itemSize, uin
 
 Reply deliverReply(const std::vector<uint8_t>& reply, bool multipleItem, void* out, size_t outSize) {
   const uint32_t size = static_cast<uint32_t>(reply.size());
-  if (outSize == 0) return {kErrMoreData, size};
+  // A size query: "more data" and the size; an empty property has nothing to ask for.
+  if (outSize == 0) return size ? Reply{kErrMoreData, size} : Reply{kErrSuccess, 0};
   if (out == nullptr) return fail(kErrInvalidParameter);
   if (multipleItem && (outSize == sizeof(uint32_t) || outSize == sizeof(KsMultipleItem)) && outSize < size) {
     std::memcpy(out, reply.data(), outSize);

@@ -5,6 +5,7 @@
 
 #include "DacInternal.h"
 #include "coreaudio/CaWorld.h"
+#include "EnvironmentFlag.h"
 #include "usbtree/UsbTree.h"
 
 #include <mmsystem.h>
@@ -91,18 +92,12 @@ const DeviceSeam kVirtualSeam = {
     openDeviceInterfaceRegKey, usbtree::enumDeviceInfo, usbtree::getDeviceRegistryProperty,
     usbtree::destroyDeviceInfoList,
     createFile,       deviceIoControl,      ksCreatePin,             writeFile,
-    closeHandle,      hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
+    closeHandle,      cancelIoEx,           hidGetHidGuid,        hidGetAttributes,        hidGetPreparsedData,
     hidFreePreparsedData, hidGetCaps,       coCreateInstance,
     usbtree::callClassInstaller, usbtree::locateDevNode, usbtree::reenumerateDevNode,
     usbtree::initiateShutdown,
     registerDeviceNotification, unregisterDeviceNotification,
 };
-
-bool envFlag(const char* name) {
-  char value[8] = {};
-  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-  return n > 0 && n < sizeof value && std::strcmp(value, "1") == 0;
-}
 
 }  // namespace
 
@@ -115,9 +110,9 @@ DacConfig configFromEnvironment() {
   char path[MAX_PATH] = {};
   DWORD n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", path, sizeof path);
   if (n > 0 && n < sizeof path) config.wavPath = path;
-  config.loopback = envFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
-  config.renderOnly = envFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
-  config.coreAudio.packed24 = !envFlag("TESSALINE_VIRTUAL_DEVICE_24IN32");
+  config.loopback = environmentFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
+  config.renderOnly = environmentFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  config.coreAudio.packed24 = !environmentFlag("TESSALINE_VIRTUAL_DEVICE_24IN32");
   char jacks[256] = {};
   n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", jacks, sizeof jacks);
   if (n > 0 && n < sizeof jacks) {
@@ -134,6 +129,9 @@ DacConfig configFromEnvironment() {
     }
     if (!endpoints.empty()) config.coreAudio.captureEndpoints = endpoints;
   }
+  // Selected by the environment, perhaps by accident: its name says it is not the device
+  // (short enough for the driver's 32-character channel names, "<name>_O_R").
+  config.friendlyName = "Virtual Tessaline USB 2.0";
   // In a deliverable nobody reads the in-memory record: keep it small.
   config.playedRecordLimit = 8u << 20;
   return config;

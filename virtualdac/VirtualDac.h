@@ -68,6 +68,9 @@ struct AudioDeviceSpec {
   AliasState renderAlias = AliasState::Enabled;
   AliasState captureAlias = AliasState::Enabled;
   bool listBeforeDac = true;
+  // A hung filter (a third-party driver that stopped answering): its property requests
+  // pend until cancelled (CancelIoEx) or its handle is closed.
+  bool neverAnswers = false;
   FilterSpec filter = buildDacFilter(RangeShape{}, false, 0x046D, 0x0A44);
 };
 
@@ -144,6 +147,11 @@ struct DacConfig {
   std::string friendlyName = "Tessaline USB 2.0 Audio";
   RangeShape ranges;                    // widths, rates and channels the pins take
   bool renderOnly = false;
+  // Capture on a filter of its own, registered only under KSCATEGORY_CAPTURE (and
+  // KSCATEGORY_AUDIO), as USB audio 2.0 class drivers present it: the render filter has
+  // pins 0-2 (playback, speakers, S/PDIF), the capture filter pins 0-1 (line in, record;
+  // pinStats(kCapturePinId) inspects its record pin).
+  bool separateCaptureFilter = false;
   AliasState renderAlias = AliasState::Enabled;
   // Edits the built filter: extra or malformed pins, reply faults, raw replies.
   std::function<void(FilterSpec&)> editFilter;
@@ -154,6 +162,12 @@ struct DacConfig {
   // are always answered at once.
   bool pendStateAndReset = true;
   bool pendAllProperties = false;
+  // With pendAllProperties: failed property requests, size queries included, pend too and
+  // complete later with their error (a size query with "more data" and its byte count).
+  bool pendFailures = false;
+  // Size queries on the DAC's filter and pins are answered "buffer too small" with no
+  // byte count, as some drivers do on an overlapped handle.
+  bool sizeQueryWithoutByteCount = false;
   bool loopback = false;                // capture returns what the render pin played
   uint32_t shortCaptureFrames = 0;      // each capture packet comes back this many frames short
   std::string wavPath;                  // render stream written here when not empty
@@ -169,7 +183,8 @@ struct DacConfig {
   CoreAudioShape coreAudio;
 };
 
-// Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration.
+// Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration, named
+// "Virtual Tessaline USB 2.0" so that nobody takes it for the device.
 DacConfig configFromEnvironment();
 
 // Builds the device (replacing an installed one); false when its resources cannot be made.
@@ -199,6 +214,16 @@ void setRemoved(bool removed);          // gone from enumeration; open handles f
 void setLoopback(bool on);
 void setShortCaptureFrames(uint32_t frames);
 void setWavPath(const std::string& path);  // takes effect at the next render pin creation
+// Another client (the system's audio engine, a browser, another ASIO host) holds an
+// instance of the DAC's pin: while it does, the pin's current instance count includes
+// it and creating the pin beyond its possible instances fails with ERROR_BUSY.
+void setHeldElsewhere(uint32_t pinId, bool held);
+// Cancelled stream requests (by STOP, reset, close or CancelIoEx) complete late, as real
+// drivers complete them on another thread after the call that cancelled them returned:
+// while held they stay pending; releasing hands them to the device thread, which
+// completes them (cancelled) on its next pass.
+void setHoldCancelledCompletions(bool hold);
+uint32_t heldCancelledCompletions();  // cancelled requests not yet completed
 void setHidAccepting(bool accepting);      // see DacConfig::hidRefusesReports
 
 // Inspection.

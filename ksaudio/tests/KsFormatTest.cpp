@@ -6,6 +6,7 @@
 #include "KsClassify.h"
 #include "KsConnect.h"
 #include "KsDataRange.h"
+#include "KsDevicePath.h"
 #include "KsList.h"
 #include "KsReplyBuilder.h"
 #include "KsTrace.h"
@@ -193,8 +194,9 @@ TEST(KsDataRange, ShortAudioRangeIsCopiedWithoutOverreadAndMatchesNothing) {
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].maximumChannels, 0u);
   WaveFormatEx f = pcmFormat(2, 16, 44100);
+  std::vector<const KsDataRangeAudio*> ranges = {&kept[0]};
   for (uint32_t mask : {kCheckChannels, kCheckBitsPerSample, kCheckSampleRate, kCheckAll})
-    EXPECT_FALSE(rangeAcceptsFormat(kept[0], f, kDataFormatSubtypePcm, mask)) << mask;
+    EXPECT_FALSE(anyRangeAccepts(ranges, &f, mask)) << mask;
 }
 
 TEST(KsDataRange, SubFormatTestIsCumulative) {
@@ -280,6 +282,76 @@ TEST(KsDataRange, FormatMatchingByCheckMask) {
   std::vector<const KsDataRangeAudio*> wild = {&wildcard};
   EXPECT_TRUE(anyRangeAccepts(wild, &floatTag, kCheckAll));
   EXPECT_FALSE(anyRangeAccepts(wild, nullptr, kCheckAll));
+}
+
+// WAVEFORMATEX ranges state valid bits, DirectSound ranges containers: one rule for
+// probing (anyRangeAccepts) and for pin opening (matchPcmRanges with its channels).
+TEST(KsDataRange, ValidBitsAndContainersFromTheirOwnRanges) {
+  auto dsound = [](KsDataRangeAudio r) {
+    r.dataRange.specifier = kDataFormatSpecifierDSound;
+    return r;
+  };
+  // A device that streams 24 bits only in 4-byte containers, and 16 bits packed.
+  std::vector<KsDataRangeAudio> only24in32 = {audioRange(2, 16, 16, 32000, 384000), audioRange(2, 24, 24, 32000, 384000),
+                                              dsound(audioRange(2, 16, 16, 32000, 384000)),
+                                              dsound(audioRange(2, 32, 32, 32000, 384000))};
+  // The same widths, every one packed.
+  std::vector<KsDataRangeAudio> packed = {audioRange(2, 16, 32, 32000, 384000),
+                                          dsound(audioRange(2, 16, 32, 32000, 384000))};
+  // No DirectSound range: the WAVEFORMATEX range states containers too.
+  std::vector<KsDataRangeAudio> noDsound = {audioRange(8, 24, 24, 32000, 384000)};
+  auto pointers = [](const std::vector<KsDataRangeAudio>& v) {
+    std::vector<const KsDataRangeAudio*> p;
+    for (const KsDataRangeAudio& r : v) p.push_back(&r);
+    return p;
+  };
+  struct Case {
+    const std::vector<KsDataRangeAudio>* ranges;
+    uint16_t container, valid;
+    uint32_t mask;
+    bool expected;
+  } cases[] = {
+      {&only24in32, 32, 24, kCheckAll, true},
+      {&only24in32, 24, 24, kCheckAll, false},  // packed 24 is refused
+      {&only24in32, 32, 32, kCheckAll, false},  // no range states 32 valid bits
+      {&only24in32, 16, 16, kCheckAll, true},
+      {&only24in32, 24, 24, kCheckSampleRate, true},  // widths not checked
+      {&packed, 24, 24, kCheckAll, true},
+      {&packed, 32, 24, kCheckAll, true},
+      {&noDsound, 24, 24, kCheckAll, true},
+      {&noDsound, 32, 24, kCheckAll, false},
+  };
+  for (const Case& c : cases) {
+    WaveFormatExtensible f = extensibleFormat(2, c.container, 48000);
+    f.validBitsPerSample = c.valid;
+    EXPECT_EQ(anyRangeAccepts(pointers(*c.ranges), &f, c.mask), c.expected)
+        << c.container << "/" << c.valid << " mask " << c.mask << " case " << (&c - cases);
+  }
+  // A plain WAVEFORMATEX is packed: 24 bits is a 24-bit container.
+  WaveFormatEx f24 = pcmFormat(2, 24, 48000);
+  EXPECT_FALSE(anyRangeAccepts(pointers(only24in32), &f24, kCheckBitsPerSample));
+  // Valid bits 0 in an extensible format mean a full container.
+  WaveFormatExtensible zeroValid = extensibleFormat(2, 32, 48000);
+  zeroValid.validBitsPerSample = 0;
+  EXPECT_FALSE(anyRangeAccepts(pointers(only24in32), &zeroValid, kCheckAll));
+
+  // Pin opening: the same answer, and the channels of the ranges that take the samples.
+  PcmQuery query;
+  query.containerBits = 32;
+  query.validBits = 24;
+  query.sampleRate = 96000;
+  PcmMatch m = matchPcmRanges(pointers(noDsound), query, kCheckBitsPerSample | kCheckSampleRate);
+  EXPECT_FALSE(m.matched);
+  query.containerBits = 24;
+  m = matchPcmRanges(pointers(noDsound), query, kCheckBitsPerSample | kCheckSampleRate);
+  EXPECT_TRUE(m.matched);
+  EXPECT_EQ(m.maxChannels, 8u);
+  // A device's exact channel rule.
+  query.channels = 2;
+  query.exactChannels = true;
+  EXPECT_FALSE(matchPcmRanges(pointers(noDsound), query, kCheckAll).matched);
+  query.channels = 8;
+  EXPECT_TRUE(matchPcmRanges(pointers(noDsound), query, kCheckAll).matched);
 }
 
 struct ConnectRecord {
@@ -384,6 +456,25 @@ TEST(KsClassify, PinsJoinTheirLists) {
   EXPECT_FALSE(isAudioFilterCommunication(kCommunicationNone));
   EXPECT_FALSE(isAudioFilterCommunication(kCommunicationBridge));
   EXPECT_TRUE(isAudioFilterCommunication(kCommunicationBoth));
+}
+
+}  // namespace
+}  // namespace tess::ks
+
+namespace tess::ks {
+namespace {
+
+TEST(KsDevicePath, InterfacesOfOneDeviceInstance) {
+  const char* render = "\\\\?\\usb#vid_1209&pid_0007&mi_01#6&2c4a6e5b&0&0001#{65e8773e-8f56-11d0-a3b9-00a0c9223196}\\global";
+  const char* capture = "\\\\?\\USB#VID_1209&PID_0007&MI_01#6&2C4A6E5B&0&0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\record";
+  const char* otherInstance = "\\\\?\\usb#vid_1209&pid_0007&mi_01#6&2c4a6e5b&0&0002#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\record";
+  const char* prefix = "\\\\?\\usb#vid_1209&pid_0007&mi_01#6&2c4a6e5b&0&000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+  EXPECT_TRUE(sameDeviceInstance(render, capture));  // case is not significant
+  EXPECT_FALSE(sameDeviceInstance(render, otherInstance));
+  EXPECT_FALSE(sameDeviceInstance(render, prefix));
+  EXPECT_FALSE(sameDeviceInstance("no class part", "no class part"));
+  EXPECT_FALSE(sameDeviceInstance(nullptr, render));
+  EXPECT_EQ(deviceInstanceLength("ab#{x}"), 2u);
 }
 
 }  // namespace

@@ -33,9 +33,9 @@ TEST_F(KsWineTest, FindViablePinAnswersExactlyAsTheRangesAllow) {
     std::vector<DWORD> rates;
   } cases[] = {
       {"default", RangeShape{}, {16, 24, 32}, {kRates, kRates + 9}},
-      {"two widths, 44.1 to 96 kHz", RangeShape{{16, 24}, {}, 44100, 96000, 2}, {16, 24}, {44100, 48000, 88200, 96000}},
-      {"32 bits, discrete rates", RangeShape{{32}, {48000, 192000, 384000}, 0, 0, 2}, {32}, {48000, 192000, 384000}},
-      {"24 bits, from 176.4 kHz", RangeShape{{24}, {}, 176400, 384000, 2}, {24}, {176400, 192000, 352800, 384000}},
+      {"two widths, 44.1 to 96 kHz", RangeShape{{16, 24}, {}, 44100, 96000, 2, {}}, {16, 24}, {44100, 48000, 88200, 96000}},
+      {"32 bits, discrete rates", RangeShape{{32}, {48000, 192000, 384000}, 0, 0, 2, {}}, {32}, {48000, 192000, 384000}},
+      {"24 bits, from 176.4 kHz", RangeShape{{24}, {}, 176400, 384000, 2, {}}, {24}, {176400, 192000, 352800, 384000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -62,7 +62,7 @@ TEST_F(KsWineTest, FindViablePinAnswersExactlyAsTheRangesAllow) {
 
 TEST_F(KsWineTest, FindViablePinChecksChannelsAndAllTogether) {
   DacConfig config;
-  config.ranges = RangeShape{{16, 24}, {}, 44100, 96000, 2};
+  config.ranges = RangeShape{{16, 24}, {}, 44100, 96000, 2, {}};
   Use(config);
   std::string path;
   ASSERT_TRUE(FindDac(&path));
