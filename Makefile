@@ -7,7 +7,7 @@ WIN64   := $(BUILD)/win64
 WIN32   := $(BUILD)/win32
 PACKAGE := $(BUILD)/package
 
-.PHONY: all deps configure build package test test-native test-wine demo bench clean
+.PHONY: all deps configure build package test test-native test-wine test-x86 x86-setup demo bench clean
 
 all: build
 
@@ -17,7 +17,7 @@ deps:
 configure: deps
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTESS_SANITIZE=ON
 	cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
-	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DTESS_TESTS=OFF
+	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DTESS_TESTS=ON
 
 build: configure
 	cmake --build $(NATIVE) -j $(JOBS)
@@ -33,7 +33,7 @@ package:
 	@echo "package staged in $(PACKAGE)"
 
 test: build
-	$(MAKE) --no-print-directory test-native test-wine
+	$(MAKE) --no-print-directory test-native test-wine test-x86
 
 test-native:
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
@@ -41,6 +41,15 @@ test-native:
 # Wine tests share one prefix and the status block, so they run one at a time.
 test-wine:
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(WIN64) --output-on-failure -j 1
+
+# The x86 lane: the x86 build's lane programs and checks (tools/x86/Lane.cmake) under 32-bit
+# Wine in QEMU user-mode emulation. First use downloads and unpacks a private i386 root
+# into ~/.cache/tessaline-x86 (TESS_X86_CACHE to move it); nothing is installed system-wide.
+x86-setup:
+	@tools/x86/setup.sh
+
+test-x86: x86-setup
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(WIN32) --output-on-failure --no-tests=error -j 1
 
 demo: build
 	tools/demo.sh $(WIN64)

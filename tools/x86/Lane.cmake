@@ -1,0 +1,72 @@
+# The x86 lane: what the x86 build runs under 32-bit Wine in QEMU user-mode emulation.
+# Every Wine start costs seconds and floating point runs 4-65x slower there, so the lane
+# keeps to few programs and to cases whose point is the x86 code itself (calling
+# conventions, 4-byte packed records, bit-exact samples), not timing.
+
+# Generous limit per program: emulated Wine is slow, and the machine may be loaded.
+set(TESS_X86_TIMEOUT 1800)
+
+# Wine test programs of the lane and the GoogleTest filter each one runs with.
+set(TESS_X86_LANE_PROGRAMS
+  # The driver DLL: exports, class factory, creation without a device, the status block
+  # it leaves, and registration by the x86 regsvr32 (register twice, unregister).
+  asiodriver_wine_test "*"
+  # The driver driven in-process as a host does, against the virtual DAC: bit-exact PCM
+  # out and loopback in, native DSD and its silence, DoP, rate changes, calls in the
+  # wrong order, stall, removal, repeated cycles. Its waits are on events with long
+  # limits, so emulation slows it (about 10 s) without making it flaky.
+  asiodriver_stream_wine_test "*"
+  # The status block's layout and rules, the settings key, and two x86 processes
+  # sharing the block.
+  settings_wine_test "*"
+)
+
+# Driver DLL targets that `asiohost check` (x86) runs against with the virtual DAC, each
+# with the name hosts list it under. THE CORE AUDIO VARIANT JOINS HERE when it exists.
+set(TESS_X86_LANE_DRIVERS
+  TessalineUsbAudioDevice2ASIO "Tessaline USB 2"
+)
+
+# Window programs started under Xvfb that must end on their exit command, each with its
+# command line. THE CONTROL PANEL JOINS HERE when it exists
+# (TessalineUsbAudioDevice2ACPLUI and the arguments that make it exit).
+set(TESS_X86_LANE_WINDOWS
+)
+
+# Sets OUT to the filter the lane runs program NAME with, or to "" when it is not in the lane.
+function(tess_x86_lane_filter name out)
+  set(filter "")
+  list(FIND TESS_X86_LANE_PROGRAMS ${name} at)
+  if(at GREATER_EQUAL 0)
+    math(EXPR at "${at} + 1")
+    list(GET TESS_X86_LANE_PROGRAMS ${at} filter)
+  endif()
+  set(${out} "${filter}" PARENT_SCOPE)
+endfunction()
+
+# The lane's scripted checks, added once every target exists (end of the top-level list).
+function(tess_x86_lane_checks)
+  if(NOT TESS_RUN_WINE_TESTS OR NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86" OR NOT TARGET asiohost)
+    return()
+  endif()
+  set(run ${TESS_WINE_TOOLS}/run.sh ${TESS_WINEPREFIX} --script)
+  set(drivers ${TESS_X86_LANE_DRIVERS})
+  while(drivers)
+    list(POP_FRONT drivers target driver_name)
+    if(TARGET ${target})
+      add_test(NAME x86.asiohost.check.${target}
+        COMMAND ${run} ${TESS_WINE_TOOLS}/checks/asiohost-check.sh
+                $<TARGET_FILE:${target}> $<TARGET_FILE:asiohost> ${driver_name})
+      set_tests_properties(x86.asiohost.check.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT})
+    endif()
+  endwhile()
+  set(windows ${TESS_X86_LANE_WINDOWS})
+  while(windows)
+    list(POP_FRONT windows target arguments)
+    if(TARGET ${target})
+      add_test(NAME x86.window.${target}
+        COMMAND ${run} ${TESS_WINE_TOOLS}/checks/window-exits.sh $<TARGET_FILE:${target}> ${arguments})
+      set_tests_properties(x86.window.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT})
+    endif()
+  endwhile()
+endfunction()
