@@ -11,11 +11,15 @@ set(TESS_X86_LANE_PROGRAMS
   # The driver DLL: exports, class factory, creation without a device, the status block
   # it leaves, and registration by the x86 regsvr32 (register twice, unregister).
   asiodriver_wine_test "*"
+  # The driver's sample path as the x86 compiler builds it: host <-> packet copy at
+  # 16/24/32 bits in both directions, native DSD, DoP detection, HID report bytes.
+  sampleformat_wine_test "*"
   # The driver driven in-process as a host does, against the virtual DAC: bit-exact PCM
-  # out and loopback in, native DSD and its silence, DoP, rate changes, calls in the
-  # wrong order, stall, removal, repeated cycles. Its waits are on events with long
-  # limits, so emulation slows it (about 10 s) without making it flaky.
-  asiodriver_stream_wine_test "*"
+  # out, native DSD and its silence, DoP, rate changes, calls in the wrong order, stall,
+  # removal, repeated cycles; its waits are on events with long limits. Left out: the
+  # loopback case, which needs every render and capture packet on time for the captured
+  # stream to begin on a switch without a gap; an emulated pump sometimes misses one.
+  asiodriver_stream_wine_test "*:-LoopbackTest.*"
   # The status block's layout and rules, the settings key, and two x86 processes
   # sharing the block.
   settings_wine_test "*"

@@ -1,12 +1,19 @@
 #!/bin/sh
-# Creates the x86 lane's private 32-bit Wine prefix once; later calls find it ready.
+# Creates the x86 lane's private Wine prefix once (64-bit with its 32-bit side, as on
+# 64-bit Windows); later calls find it ready.
 prefix=$1
 . "$(dirname "$0")/env.sh"
-[ -f "$prefix/system.reg" ] && exit 0
+[ -f "$prefix/.x86-lane-ready" ] && exit 0
 "$X86_TOOLS/setup.sh" || exit 1
+# A prefix left unfinished, or by an older lane (32-bit only), is made anew.
+[ -f "$prefix/system.reg" ] && rm -rf "$prefix"
 mkdir -p "$prefix" || x86_fail "cannot create $prefix"
-X86_INIT=1 "$X86_TOOLS/run.sh" "$prefix" wineboot -i >/dev/null 2>&1
-[ -f "$prefix/system.reg" ] || x86_fail "wineboot -i did not create the prefix $prefix under emulation"
-# Debian's i386 user32.dll imports zlib1.dll: give programs it in system32 too.
-cp "$X86_ROOT/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" "$prefix/drive_c/windows/system32/" \
+X86_INIT=1 "$X86_TOOLS/run.sh" "$prefix" --script "$X86_TOOLS/wineboot.sh" >/dev/null 2>&1
+win=$prefix/drive_c/windows
+[ -f "$prefix/system.reg" ] && [ -f "$win/syswow64/kernel32.dll" ] \
+  || x86_fail "wineboot -i did not create the prefix $prefix with its 32-bit side"
+# Debian's user32.dll imports zlib1.dll: give programs it in system32 and syswow64 too.
+cp "$X86_ROOT/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/zlib1.dll" "$win/system32/" \
+  && cp "$X86_ROOT/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" "$win/syswow64/" \
   || x86_fail "cannot copy zlib1.dll into $prefix"
+touch "$prefix/.x86-lane-ready"

@@ -39,12 +39,12 @@ for name in $(env | sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)=.*/\1/p'); do
     *) unset "$name" 2>/dev/null ;;
   esac
 done
-export HOME=/root USER=root PATH=/usr/lib/wine:/usr/bin:/bin WINESERVER=/usr/lib/wine/wineserver32
-export X86_WINE="$X86_TOOLS/wine.sh" X86_ROOT="$root"
+export HOME=/root USER=root PATH=/usr/lib/wine:/usr/bin:/bin WINESERVER=/usr/lib/wine/wineserver64
+export X86_WINE="$X86_TOOLS/wine.sh" X64_WINE="$X86_TOOLS/wine64.sh" X86_ROOT="$root"
 
-# Started here rather than by the first program: no linger at its end (-p0), and the first
-# start is seconds faster. It ends when the last program of the run has ended.
-unshare --root="$root" --wd=/ /usr/lib/wine/wineserver32 -p0 || x86_fail "the i386 wineserver does not start"
+# The (native, 64-bit) wineserver, started here rather than by the first program: no
+# linger at its end (-p0). It ends when the last program of the run has ended.
+unshare --root="$root" --wd=/ "$WINESERVER" -p0 || x86_fail "the wineserver does not start in the root"
 if [ "$1" = --script ]; then
   shift
   script=$1; shift
@@ -54,5 +54,5 @@ else
 fi
 rc=$?
 # Wine writes the registry when its server ends; the namespace ends with this process.
-unshare --root="$root" --wd=/ /usr/lib/wine/wineserver32 -w
+unshare --root="$root" --wd=/ "$WINESERVER" -w
 exit $rc

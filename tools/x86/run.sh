@@ -17,7 +17,7 @@ prefix=$1; shift
 . "$(dirname "$0")/env.sh"
 [ -f "$X86_READY" ] || "$X86_TOOLS/setup.sh" || exit 1
 prefix=$(mkdir -p "$prefix" && cd "$prefix" && pwd) || x86_fail "cannot create the prefix folder"
-if [ ! -f "$prefix/system.reg" ] && [ "${X86_INIT:-}" != 1 ]; then
+if [ ! -f "$prefix/.x86-lane-ready" ] && [ "${X86_INIT:-}" != 1 ]; then
   "$X86_TOOLS/init.sh" "$prefix" || exit 1
 fi
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

@@ -2,16 +2,19 @@
 # Prepares the x86 lane on first use, in a cache folder that survives `make clean`:
 # QEMU 10 user-mode emulation (qemu-user of the release's backports; the release's own
 # QEMU ignores MAP_FIXED_NOREPLACE and each Wine start then spends minutes reserving
-# memory) and Debian's i386 Wine (wine32, libwine and their closure), downloaded with a
-# private apt configuration (own state, cache and sources; the machine's mirrors) and
-# unpacked with dpkg-deb into a private root. Nothing is installed system-wide, no
-# foreign architecture is added. Later calls find the root ready and do nothing.
+# memory) and Debian's Wine for both architectures (wine32 and libwine for i386, wine64
+# and libwine for amd64, and their closure), downloaded with a private apt configuration
+# (own state, cache and sources; the machine's mirrors) and unpacked with dpkg-deb into a
+# private root. There Wine is whole, as on 64-bit Windows: the wineserver and the x64
+# side run natively, only i386 code goes through QEMU. Nothing is installed
+# system-wide, no foreign architecture is added, /usr/bin/wine stays the machine's.
+# Later calls find the root ready and do nothing.
 set -e
 . "$(dirname "$0")/env.sh"
 
 # Bump when what goes into the root changes; a ready root of another layout is rebuilt.
-LAYOUT="tessaline-x86 1: wine32 libwine, qemu-user from backports, zlib1.dll beside Wine's i386 DLLs"
-I386_PACKAGES="wine32 libwine"
+LAYOUT="tessaline-x86 2: wine32 libwine wine64:amd64 libwine:amd64, qemu-user from backports, zlib1.dll beside Wine's DLLs"
+WINE_PACKAGES="wine32 libwine wine64:amd64 libwine:amd64"
 
 [ -f "$X86_READY" ] && [ "$(cat "$X86_READY")" = "$LAYOUT" ] && exit 0
 
@@ -19,7 +22,7 @@ mkdir -p "$X86_CACHE" || x86_fail "cannot create the cache folder $X86_CACHE"
 exec 9>"$X86_CACHE/lock"
 flock 9
 [ -f "$X86_READY" ] && [ "$(cat "$X86_READY")" = "$LAYOUT" ] && exit 0
-echo "x86 lane: preparing the private i386 root in $X86_CACHE (first use: ~210 MB download)"
+echo "x86 lane: preparing the private Wine root in $X86_CACHE (first use: ~340 MB download, ~1.8 GB on disk)"
 
 # What the lane needs from this machine.
 [ "$(uname -m)" = x86_64 ] || x86_fail "needs an x86_64 machine (this is $(uname -m))"
@@ -71,14 +74,14 @@ fi
 export APT_CONFIG="$apt/apt.conf"
 apt-get update -qq || x86_fail "apt-get update with the private sources ($apt/etc/sources.list) failed"
 
-# Debian's i386 Wine and its closure.
+# Debian's Wine for both architectures and its closure.
 # shellcheck disable=SC2086
-apt-get install -d -y -qq $I386_PACKAGES >/dev/null || x86_fail "downloading $I386_PACKAGES (i386) failed"
+apt-get install -d -y -qq $WINE_PACKAGES >/dev/null || x86_fail "downloading $WINE_PACKAGES (i386) failed"
 # shellcheck disable=SC2086
-debs=$(apt-get -s install -qq $I386_PACKAGES | awk '/^Inst / && match($0, /\[(i386|amd64|all)\]/) {
+debs=$(apt-get -s install -qq $WINE_PACKAGES | awk '/^Inst / && match($0, /\[(i386|amd64|all)\]/) {
   a=substr($0, RSTART + 1, RLENGTH - 2); v=$3; sub(/^\(/, "", v); sub(/:/, "%3a", v); n=$2; sub(/:.*/, "", n)
   print n "_" v "_" a ".deb"}')
-[ -n "$debs" ] || x86_fail "apt found nothing to unpack for $I386_PACKAGES"
+[ -n "$debs" ] || x86_fail "apt found nothing to unpack for $WINE_PACKAGES"
 
 # QEMU user-mode from backports: only its statically linked qemu-i386 is used.
 qemudir=$X86_CACHE/qemu
@@ -98,10 +101,14 @@ rm -rf "$new" && mkdir -p "$new"
 for deb in $debs; do
   dpkg-deb -x "$apt/cache/archives/$deb" "$new" || x86_fail "unpacking $deb failed"
 done
-# Debian's i386 user32.dll imports zlib1.dll, which is not on Wine's DLL path.
-windlls=$new/usr/lib/i386-linux-gnu/wine/i386-windows
-[ -f "$new/usr/lib/wine/wine" ] && [ -d "$windlls" ] || x86_fail "the unpacked root has no i386 Wine"
-cp "$new/usr/i686-w64-mingw32/lib/zlib1.dll" "$windlls/" || x86_fail "no MinGW zlib1.dll in the root"
+# Debian's user32.dll imports zlib1.dll, which is not on Wine's DLL path.
+for arch in i386:i686 x86_64:x86_64; do
+  windlls=$new/usr/lib/${arch%%:*}-linux-gnu/wine/${arch%%:*}-windows
+  [ -d "$windlls" ] || x86_fail "the unpacked root has no ${arch%%:*} Wine"
+  cp "$new/usr/${arch#*:}-w64-mingw32/lib/zlib1.dll" "$windlls/" || x86_fail "no ${arch#*:} MinGW zlib1.dll in the root"
+done
+[ -x "$new/usr/lib/wine/wine" ] && [ -x "$new/usr/lib/wine/wine64" ] && [ -x "$new/usr/lib/wine/wineserver64" ] \
+  || x86_fail "the unpacked root lacks Wine's loaders or its wineserver"
 mkdir -p "$new/proc" "$new/dev" "$new/tmp" "$new/root" "$new/work"
 rm -rf "$X86_ROOT" && mv "$new" "$X86_ROOT"
 echo "$LAYOUT" > "$X86_READY"

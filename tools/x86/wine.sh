@@ -1,4 +1,5 @@
 #!/bin/sh
-# One program under 32-bit Wine in the i386 root, from the working folder
-# (inside the x86 lane's namespace: see run.sh).   wine.sh PROGRAM [ARGS...]
+# One x86 program (or Wine's own x86 program: regsvr32, reg ...) under Wine in the root,
+# from the working folder; its code runs in QEMU (inside the x86 lane's namespace: see
+# run.sh).   wine.sh PROGRAM [ARGS...]
 exec unshare --root="$X86_ROOT" --wd="$PWD" /usr/lib/wine/wine "$@"
