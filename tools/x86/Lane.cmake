@@ -25,6 +25,10 @@ set(TESS_X86_LANE_PROGRAMS
   settings_wine_test "*"
 )
 
+# The x64 build beside this one (its driver, asiohost and asiostatus): with it, the lane
+# also shares the status block between an x86 and an x64 process. `make` passes it.
+set(TESS_X64_BUILD "" CACHE PATH "x64 build folder whose programs meet the x86 ones in the x86 lane")
+
 # Driver DLL targets that `asiohost check` (x86) runs against with the virtual DAC, each
 # with the name hosts list it under. THE CORE AUDIO VARIANT JOINS HERE when it exists.
 set(TESS_X86_LANE_DRIVERS
@@ -64,6 +68,12 @@ function(tess_x86_lane_checks)
       set_tests_properties(x86.asiohost.check.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT})
     endif()
   endwhile()
+  if(TESS_X64_BUILD AND TARGET TessalineUsbAudioDevice2ASIO AND TARGET asiostatus)
+    add_test(NAME x86.status_block.x86_x64
+      COMMAND ${run} ${TESS_WINE_TOOLS}/checks/status-block-cross.sh ${CMAKE_BINARY_DIR} ${TESS_X64_BUILD})
+    set_tests_properties(x86.status_block.x86_x64 PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT}
+      ENVIRONMENT X86_BIND=${TESS_X64_BUILD})
+  endif()
   set(windows ${TESS_X86_LANE_WINDOWS})
   while(windows)
     list(POP_FRONT windows target arguments)

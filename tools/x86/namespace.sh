@@ -22,9 +22,11 @@ if [ -n "${DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
     /tmp/*) d=$(dirname "$XAUTHORITY"); mkdir -p "$root$d" && mount --bind "$d" "$root$d" ;;
   esac
 fi
-# The project, the build folder and the working folder at their own paths (outer ones first).
+# The project, the build folder, the working folder and X86_BIND's folders at their own
+# paths (outer ones first).
 bound=""
-for dir in $(printf '%s\n' "$source_dir" "$build_dir" "$PWD" | sort -u); do
+# shellcheck disable=SC2086
+for dir in $(printf '%s\n' "$source_dir" "$build_dir" "$PWD" ${X86_BIND:-} | sort -u); do
   inside=0
   for b in $bound; do case "$dir/" in "$b"/*) inside=1 ;; esac; done
   [ $inside = 1 ] && continue
