@@ -54,7 +54,7 @@ endfunction()
 
 # The lane's scripted checks, added once every target exists (end of the top-level list).
 function(tess_x86_lane_checks)
-  if(NOT TESS_RUN_WINE_TESTS OR NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86" OR NOT TARGET asiohost)
+  if(NOT TESS_X86_LANE OR NOT TARGET asiohost)
     return()
   endif()
   set(run ${TESS_WINE_TOOLS}/run.sh ${TESS_WINEPREFIX} --script)
