@@ -39,8 +39,8 @@ set(TESS_X86_LANE_PROGRAMS
 # also shares the status block between an x86 and an x64 process. `make` passes it.
 set(TESS_X64_BUILD "" CACHE PATH "x64 build folder whose programs meet the x86 ones in the x86 lane")
 
-# Driver DLL targets that `asiohost check` (x86) runs against with the virtual DAC, each
-# with the name hosts list it under. THE CORE AUDIO VARIANT JOINS HERE when it exists.
+# Driver DLL targets that the x86 hosts (asiohost, abihost) run against with the virtual
+# DAC, each with the name hosts list it under. THE CORE AUDIO VARIANT JOINS HERE when it exists.
 set(TESS_X86_LANE_DRIVERS
   TessalineUsbAudioDevice2ASIO "Tessaline USB 2"
 )
@@ -68,14 +68,18 @@ function(tess_x86_lane_checks)
     return()
   endif()
   set(run ${TESS_WINE_TOOLS}/run.sh ${TESS_WINEPREFIX} --script)
+  set(abihost "")
+  if(TARGET abihost)
+    set(abihost $<TARGET_FILE:abihost>)
+  endif()
   set(drivers ${TESS_X86_LANE_DRIVERS})
   while(drivers)
     list(POP_FRONT drivers target driver_name)
     if(TARGET ${target})
-      add_test(NAME x86.asiohost.check.${target}
-        COMMAND ${run} ${TESS_WINE_TOOLS}/checks/asiohost-check.sh
-                $<TARGET_FILE:${target}> $<TARGET_FILE:asiohost> ${driver_name})
-      set_tests_properties(x86.asiohost.check.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT})
+      add_test(NAME x86.driver.${target}
+        COMMAND ${run} ${TESS_WINE_TOOLS}/checks/driver-check.sh
+                $<TARGET_FILE:${target}> $<TARGET_FILE:asiohost> ${driver_name} ${abihost})
+      set_tests_properties(x86.driver.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT})
     endif()
   endwhile()
   if(TESS_X64_BUILD AND TARGET TessalineUsbAudioDevice2ASIO AND TARGET asiostatus)

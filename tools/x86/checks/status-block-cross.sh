@@ -45,5 +45,6 @@ stream "$X86_WINE" "$X64_WINE" "$win32" "$win64" "x86 driver, x64 reader" \
   "RUNNING  2 Channel, 24 bits, 96000 Hz, Buffer 20.0 ms  PCM" -r 96000 --buffer-ms 20 -t 6 -s sine
 stream "$X64_WINE" "$X86_WINE" "$win64" "$win32" "x64 driver, x86 reader" \
   "RUNNING  2 Channel, 32 bits, 88200 Hz, Buffer 20.0 ms  DSD64" -r 2822400 --buffer-ms 20 -t 6
+"$X64_WINE" reg delete 'HKCU\Software\ASIO\Tessaline USB 2' /v BitsPerSample /f > /dev/null
 [ $failed -eq 0 ] && echo "status block across x86 and x64: every check passed" || echo "status block across x86 and x64: a check failed"
 exit $failed
