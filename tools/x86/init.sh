@@ -3,9 +3,10 @@
 # 64-bit Windows); later calls find it ready.
 prefix=$1
 . "$(dirname "$0")/env.sh"
-[ -f "$prefix/.x86-lane-ready" ] && exit 0
 "$X86_TOOLS/setup.sh" || exit 1
-# A prefix left unfinished, or by an older lane (32-bit only), is made anew.
+# The prefix records the root it was made with; one left unfinished or made with another
+# root is made anew.
+[ -f "$prefix/.x86-lane-ready" ] && [ "$(cat "$prefix/.x86-lane-ready")" = "$(cat "$X86_READY")" ] && exit 0
 [ -f "$prefix/system.reg" ] && rm -rf "$prefix"
 mkdir -p "$prefix" || x86_fail "cannot create $prefix"
 X86_INIT=1 "$X86_TOOLS/run.sh" "$prefix" --script "$X86_TOOLS/wineboot.sh" >/dev/null 2>&1
@@ -16,4 +17,4 @@ win=$prefix/drive_c/windows
 cp "$X86_ROOT/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/zlib1.dll" "$win/system32/" \
   && cp "$X86_ROOT/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" "$win/syswow64/" \
   || x86_fail "cannot copy zlib1.dll into $prefix"
-touch "$prefix/.x86-lane-ready"
+cp "$X86_READY" "$prefix/.x86-lane-ready"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The x86 lane's namespace side (started by run.sh as PID 1 of a fresh PID namespace):
-# binfmt_misc, mounts into the i386 root, then the program or script:
+# binfmt_misc, mounts into the private Wine root, then the program or script:
 #   namespace.sh SOURCE_DIR BUILD_DIR PROGRAM|--script SCRIPT [ARGS...]
 . "$(dirname "$0")/env.sh"
 source_dir=$1 build_dir=$2; shift 2
@@ -41,7 +41,7 @@ for name in $(env | sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)=.*/\1/p'); do
     *) unset "$name" 2>/dev/null ;;
   esac
 done
-export HOME=/root USER=root PATH=/usr/lib/wine:/usr/bin:/bin WINESERVER=/usr/lib/wine/wineserver64
+export HOME=/root USER=root PATH=/usr/bin:/bin WINESERVER=/usr/lib/wine/wineserver64
 export X86_WINE="$X86_TOOLS/wine.sh" X64_WINE="$X86_TOOLS/wine64.sh" X86_ROOT="$root"
 
 # The (native, 64-bit) wineserver, started here rather than by the first program: no

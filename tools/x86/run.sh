@@ -1,23 +1,24 @@
 #!/bin/sh
-# Runs a Windows program under 32-bit Wine in QEMU user-mode emulation (the x86 lane's
-# CTest emulator):   run.sh PREFIX PROGRAM [ARGS...]
+# Runs an x86 Windows program under Wine with its i386 code in QEMU user-mode emulation
+# (the x86 lane's CTest emulator):   run.sh PREFIX PROGRAM [ARGS...]
 # or a shell script that starts several Wine programs in one namespace (one wineserver
 # for all of them; each Wine start costs seconds under emulation):
 #                    run.sh PREFIX --script SCRIPT [ARGS...]
-# The script runs on the host side of the namespace with WINEPREFIX exported and
-# X86_WINE naming the command that runs one program in the i386 root ("$X86_WINE" regsvr32 ...).
+# The script runs on the host side of the namespace with WINEPREFIX exported, X86_WINE
+# naming the command that runs one x86 program in the root ("$X86_WINE" regsvr32 ...)
+# and X64_WINE the one for an x64 program.
 #
 # Each run is its own user, mount and PID namespace: a private binfmt_misc instance
 # sends i386 ELF to qemu-i386 (Linux >= 6.7 gives every user namespace its own, so
-# nothing global changes), and the program runs chrooted in the private i386 root with
+# nothing global changes), and Wine runs chrooted in the private root (setup.sh) with
 # /proc, /dev, a private /tmp, the X socket and the project and build folders bound in
-# at their own paths. When the run's parent dies (a CTest timeout), the kernel ends the
-# whole namespace.
+# at their own paths. When this script is killed or signalled (a CTest timeout), the
+# whole namespace ends with it.
 prefix=$1; shift
 . "$(dirname "$0")/env.sh"
-[ -f "$X86_READY" ] || "$X86_TOOLS/setup.sh" || exit 1
+"$X86_TOOLS/setup.sh" || exit 1
 prefix=$(mkdir -p "$prefix" && cd "$prefix" && pwd) || x86_fail "cannot create the prefix folder"
-if [ ! -f "$prefix/.x86-lane-ready" ] && [ "${X86_INIT:-}" != 1 ]; then
+if [ "${X86_INIT:-}" != 1 ]; then
   "$X86_TOOLS/init.sh" "$prefix" || exit 1
 fi
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
