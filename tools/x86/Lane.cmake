@@ -3,8 +3,9 @@
 # keeps to few programs and to cases whose point is the x86 code itself (calling
 # conventions, 4-byte packed records, bit-exact samples), not timing.
 
-# Generous limit per program: emulated Wine is slow, and the machine may be loaded.
-set(TESS_X86_TIMEOUT 1800)
+# Limit per program: some 30 times what one takes on a loaded machine, yet a hang costs
+# minutes rather than half an hour (CTest then shows the case that hung).
+set(TESS_X86_TIMEOUT 600)
 
 # Wine test programs of the lane and the GoogleTest filter each one runs with.
 set(TESS_X86_LANE_PROGRAMS

@@ -22,7 +22,7 @@ mkdir -p "$X86_CACHE" || x86_fail "cannot create the cache folder $X86_CACHE"
 exec 9>"$X86_CACHE/lock"
 flock 9
 [ -f "$X86_READY" ] && [ "$(cat "$X86_READY")" = "$LAYOUT" ] && exit 0
-echo "x86 lane: preparing the private Wine root in $X86_CACHE (first use: ~340 MB download, ~1.8 GB on disk)"
+echo "x86 lane: preparing the private Wine root in $X86_CACHE (first use: ~360 MB download, ~1.8 GB on disk)"
 
 # What the lane needs from this machine.
 [ "$(uname -m)" = x86_64 ] || x86_fail "needs an x86_64 machine (this is $(uname -m))"
@@ -111,5 +111,7 @@ done
   || x86_fail "the unpacked root lacks Wine's loaders or its wineserver"
 mkdir -p "$new/proc" "$new/dev" "$new/tmp" "$new/root" "$new/work"
 rm -rf "$X86_ROOT" && mv "$new" "$X86_ROOT"
+# The downloaded packages stay for a later rebuild of the root; the indexes are fetched anew then.
+rm -rf "$apt/state/lists" "$apt/cache/"*.bin
 echo "$LAYOUT" > "$X86_READY"
 echo "x86 lane: root ready ($(du -sh "$X86_ROOT" | cut -f1), qemu-i386 $("$X86_QEMU" --version | head -1 | awk '{print $3}'))"
