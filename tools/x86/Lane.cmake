@@ -1,4 +1,5 @@
-# The x86 lane: what the x86 build runs under 32-bit Wine in QEMU user-mode emulation.
+# The x86 lane: what the x86 build runs under Wine with its i386 code in QEMU user-mode
+# emulation (tools/x86/run.sh).
 # Every Wine start costs seconds and floating point runs 4-65x slower there, so the lane
 # keeps to few programs and to cases whose point is the x86 code itself (calling
 # conventions, 4-byte packed records, bit-exact samples), not timing.
@@ -46,9 +47,10 @@ set(TESS_X86_LANE_DRIVERS
   TessalineUsbAudioDevice2ASIO "Tessaline USB 2"
 )
 
-# Window programs started under Xvfb that must end on their exit command, each with its
-# command line. THE CONTROL PANEL JOINS HERE when it exists
-# (TessalineUsbAudioDevice2ACPLUI and the arguments that make it exit).
+# Window programs started under Xvfb that must end on their exit command: each target
+# with its arguments in one string. THE CONTROL PANEL JOINS HERE when it exists
+# (TessalineUsbAudioDevice2ACPLUI and the arguments that make it exit); until then the
+# list is empty and checks/window-exits.sh runs nothing.
 set(TESS_X86_LANE_WINDOWS
 )
 
@@ -92,6 +94,7 @@ function(tess_x86_lane_checks)
   set(windows ${TESS_X86_LANE_WINDOWS})
   while(windows)
     list(POP_FRONT windows target arguments)
+    separate_arguments(arguments UNIX_COMMAND "${arguments}")
     if(TARGET ${target})
       add_test(NAME x86.window.${target}
         COMMAND ${run} ${TESS_WINE_TOOLS}/checks/window-exits.sh $<TARGET_FILE:${target}> ${arguments})

@@ -43,6 +43,8 @@ for name in $(env | sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)=.*/\1/p'); do
 done
 export HOME=/root USER=root PATH=/usr/bin:/bin WINESERVER=/usr/lib/wine/wineserver64
 export X86_WINE="$X86_TOOLS/wine.sh" X64_WINE="$X86_TOOLS/wine64.sh" X86_ROOT="$root"
+# wine.sh and wine64.sh leave this behind: a Wine program ran and the server has work to save.
+export X86_RAN="$binfmt.ran"
 
 # The (native, 64-bit) wineserver, started here rather than by the first program: no
 # linger at its end (-p0). It ends when the last program of the run has ended.
@@ -55,6 +57,12 @@ else
   "$X86_WINE" "$@"
 fi
 rc=$?
-# Wine writes the registry when its server ends; the namespace ends with this process.
-unshare --root="$root" --wd=/ "$WINESERVER" -w
+# Wine writes the registry when its server ends, after the last program; the namespace
+# ends with this process. A server no program reached (a script that stopped early)
+# would wait for one: it is stopped instead, as is one that programs left behind keep alive.
+if [ -f "$X86_RAN" ]; then
+  timeout 300 unshare --root="$root" --wd=/ "$WINESERVER" -w || unshare --root="$root" --wd=/ "$WINESERVER" -k
+else
+  unshare --root="$root" --wd=/ "$WINESERVER" -k
+fi
 exit $rc
