@@ -171,6 +171,10 @@ void setStalled(bool stalled) {
   });
 }
 
+void setHidAccepting(bool accepting) {
+  withDac([&](Dac& dac) { dac.config.hidRefusesReports = !accepting; });
+}
+
 void setRemoved(bool removed) {
   withDac([&](Dac& dac) {
     for (DeviceNode& node : dac.devices) {

@@ -23,7 +23,8 @@ check() {  # check "what" command...
 # regval KEY NAME [/reg:32]: the value's data as reg.exe prints it, or nothing.
 regval() {
   wine reg query "$1" /v "$2" ${3:-} 2>/dev/null | tr -d '\r' |
-    awk -v n="$2" '$1 == n { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print; exit }'
+    awk -v n="$2" 'index($0, "    " n "    REG_") == 1 {
+      sub(/^    /, ""); $0 = substr($0, length(n) + 5); sub(/^REG_[A-Z_]+    /, ""); print; exit }'
 }
 is() { [ "$(regval "$1" "$2" ${4:-})" = "$3" ]; }
 nokey() { ! wine reg query "$1" ${2:-} >/dev/null 2>&1; }
