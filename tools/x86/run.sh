@@ -21,7 +21,7 @@ prefix=$(mkdir -p "$prefix" && cd "$prefix" && pwd) || x86_fail "cannot create t
 if [ "${X86_INIT:-}" != 1 ]; then
   "$X86_TOOLS/init.sh" "$prefix" || exit 1
 fi
-export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}"
 # unshare ignores SIGTERM and SIGINT while it waits, and PID 1 of the namespace ignores
 # what it has no handler for: a signal to this script kills unshare, and --kill-child
 # then ends the namespace with everything in it.
