@@ -294,7 +294,8 @@ ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
     m_widthInUse = 32;
     m_status.publishWidthInUse(32);
   }
-  info->type = fmt::asioSampleType(m_widthInUse, m_asioRate);
+  // Under 24-in-32 the host's samples fill the device's 4-byte containers as they are.
+  info->type = fmt::asioSampleType(fmt::deviceWidth(m_widthInUse, m_asioRate, m_twentyFourIn32), m_asioRate);
   drv::channelName(info->name, m_deviceName, input, info->channel);
   return err;
 }
@@ -311,7 +312,8 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 
   m_active[kRender] = m_selected[kRender];
   m_active[kCapture] = m_selected[kCapture];
-  m_streamWidth = fmt::deviceWidth(m_widthInUse, m_asioRate);
+  m_streamWidth = fmt::deviceWidth(m_widthInUse, m_asioRate, m_twentyFourIn32);
+  m_streamValidBits = fmt::deviceValidBits(m_widthInUse, m_asioRate, m_twentyFourIn32);
   m_streamDsd = isDsdRate(m_asioRate);
   int32_t inputs = 0, outputs = 0;
   getChannels(&inputs, &outputs);

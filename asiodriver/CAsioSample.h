@@ -93,7 +93,10 @@ class CAsioSample : public IASIO, public CUnknown {
   bool ownsBlock() const { return owned().exists(); }
 
   // Device discovery and HID (DeviceBinding.cpp, HidCommands.cpp).
-  bool probeDevice(const char* path, const char* name, uint8_t& capabilityMask, bool& capturePresent);
+  // Probes the render filter on `path` and the capture filter on `capturePath` (the same
+  // path for a device with one filter for both).
+  bool probeDevice(const char* path, const char* capturePath, const char* name, uint8_t& capabilityMask,
+                   bool& capturePresent, bool& twentyFourIn32);
   void sendHidCommand(fmt::HidCommand command, bool on);
 
   // Filters, records and pins (DriverSetup.cpp).
@@ -103,7 +106,7 @@ class CAsioSample : public IASIO, public CUnknown {
   RateRecord* recordFor(Direction dir, uint32_t rate);
   ASIOError prepareDirection(Direction dir, const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize);
   void releaseDirection(Direction dir);
-  bool openPinFormat(uint32_t channels, uint32_t width, uint32_t rate, CKsAudPin* pin);
+  bool openPinFormat(uint32_t channels, uint32_t containerBits, uint32_t validBits, uint32_t rate, CKsAudPin* pin);
   // Stops the stream threads and releases both directions' buffers and pins.
   void releaseBuffers();
   void setErrorMessage(const char* text);
@@ -143,11 +146,15 @@ class CAsioSample : public IASIO, public CUnknown {
   CLSID m_identity;
   uint8_t m_capabilityMask;  // bit 1: 16-bit, bit 2: 24-bit, bit 3: 32-bit samples
   char m_devicePath[260];
+  char m_capturePath[260];  // the capture filter's (the device path when one filter does both)
   char m_deviceName[260];
   volatile uint32_t m_state;  // DriverState
   CKsAudRenFilter* m_pRenderFilter;
   CKsAudCapFilter* m_pCaptureFilter;
   uint32_t m_capturePresent;
+  // The device refuses packed 24-bit samples but takes 24 valid bits in 4-byte containers:
+  // 24-bit audio then streams in those containers.
+  bool m_twentyFourIn32;
 
   // Format and buffers.
   uint32_t m_widthInUse;
@@ -162,7 +169,8 @@ class CAsioSample : public IASIO, public CUnknown {
 
   // The format the buffers were created with: a rate set later (the host is then asked to
   // reset) must not change how the running engine reads and writes its packets.
-  uint32_t m_streamWidth;
+  uint32_t m_streamWidth;      // container bits
+  uint32_t m_streamValidBits;  // valid bits in each container
   bool m_streamDsd;
 
   RateRecord m_records[2][kRateCount];

@@ -1,5 +1,6 @@
 // Finding the device: the kernel-streaming audio filters whose path names a supported
-// USB device and whose pins take 16-, 24- or 32-bit PCM.
+// USB device and whose pins take 16-, 24- or 32-bit PCM (24 bits packed or in 4-byte
+// containers), with its capture filter wherever the device registers it.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -9,6 +10,7 @@
 
 #include "CAsioSample.h"
 #include "KsAudio.h"
+#include "PcmFormat.h"
 
 namespace tess {
 namespace {
@@ -29,8 +31,6 @@ WAVEFORMATEX pcmProbe(uint32_t bits) {
   return wfx;
 }
 
-constexpr ULONG kCheckBitsPerSample = 4;
-
 template <typename Filter>
 Filter* openFilter(const char* path, const char* name, bool withNodes) {
   HRESULT hr = S_OK;
@@ -46,17 +46,27 @@ Filter* openFilter(const char* path, const char* name, bool withNodes) {
 
 }  // namespace
 
-bool CAsioSample::probeDevice(const char* path, const char* name, uint8_t& capabilityMask, bool& capturePresent) {
+bool CAsioSample::probeDevice(const char* path, const char* capturePath, const char* name, uint8_t& capabilityMask,
+                              bool& capturePresent, bool& twentyFourIn32) {
   CKsAudRenFilter* render = openFilter<CKsAudRenFilter>(path, name, false);
   if (!render) return false;
-  CKsAudCapFilter* capture = openFilter<CKsAudCapFilter>(path, name, false);
+  CKsAudCapFilter* capture = openFilter<CKsAudCapFilter>(capturePath, name, false);
   capturePresent = capture && !capture->m_listOutSinkPins.IsEmpty();
+  auto bothTake = [&](const WAVEFORMATEX* wfx) {
+    return render->FindViablePin(wfx, ks::kCheckBitsPerSample) &&
+           (!capturePresent || capture->FindViablePin(wfx, ks::kCheckBitsPerSample));
+  };
   capabilityMask = 0;
+  twentyFourIn32 = false;
   for (uint32_t bits : {16u, 24u, 32u}) {
     WAVEFORMATEX wfx = pcmProbe(bits);
-    if (render->FindViablePin(&wfx, kCheckBitsPerSample) &&
-        (!capturePresent || capture->FindViablePin(&wfx, kCheckBitsPerSample)))
-      capabilityMask |= static_cast<uint8_t>(widthBit(bits));
+    bool supported = bothTake(&wfx);
+    if (!supported && bits == 24) {
+      // Most USB audio 2.0 devices carry 24-bit audio only in 4-byte subslots.
+      WAVEFORMATEXTENSIBLE inContainers = pcmFormat(2, 32, 24, wfx.nSamplesPerSec);
+      supported = twentyFourIn32 = bothTake(&inContainers.Format);
+    }
+    if (supported) capabilityMask |= static_cast<uint8_t>(widthBit(bits));
   }
   delete capture;  // init opens them again
   delete render;
@@ -82,13 +92,17 @@ HRESULT CAsioSample::bindDevice(REFCLSID identity) {
       lstrcpynA(m_devicePath, path, sizeof m_devicePath);
       const char* friendly = filter->GetFriendlyName();
       lstrcpynA(m_deviceName, friendly && friendly[0] ? friendly : kDriverName, sizeof m_deviceName);
+      // Capture may be a filter of its own, listed only under the capture category.
+      if (FAILED(CKsEnumFilters::FindCaptureFilter(path, m_capturePath, sizeof m_capturePath)))
+        lstrcpynA(m_capturePath, path, sizeof m_capturePath);
       uint8_t mask = 0;
-      bool capture = false;
-      if (probeDevice(m_devicePath, m_deviceName, mask, capture)) {
+      bool capture = false, twentyFourIn32 = false;
+      if (probeDevice(m_devicePath, m_capturePath, m_deviceName, mask, capture, twentyFourIn32)) {
         m_vendorId = vendorId;
         m_productId = productId;
         m_capabilityMask = mask;
         m_capturePresent = capture;
+        m_twentyFourIn32 = twentyFourIn32;
         accepted = true;
         break;
       }
@@ -96,7 +110,7 @@ HRESULT CAsioSample::bindDevice(REFCLSID identity) {
   }
   delete enumerator;
   if (!accepted) {
-    m_devicePath[0] = m_deviceName[0] = 0;
+    m_devicePath[0] = m_capturePath[0] = m_deviceName[0] = 0;
     return E_FAIL;
   }
   m_timerPeriodBegun = timeBeginPeriod(1) == TIMERR_NOERROR;
@@ -109,7 +123,7 @@ bool CAsioSample::openFilters() {
   m_pRenderFilter = openFilter<CKsAudRenFilter>(m_devicePath, m_deviceName, true);
   if (!m_pRenderFilter) return false;
   if (m_capturePresent) {
-    m_pCaptureFilter = openFilter<CKsAudCapFilter>(m_devicePath, m_deviceName, true);
+    m_pCaptureFilter = openFilter<CKsAudCapFilter>(m_capturePath, m_deviceName, true);
     if (!m_pCaptureFilter) {
       deleteFilters();
       return false;

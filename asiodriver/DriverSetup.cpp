@@ -9,37 +9,10 @@
 #include "CAsioSample.h"
 #include "KsAudio.h"
 #include "Module.h"
+#include "PcmFormat.h"
 #include "SampleFormat.h"
 
 namespace tess {
-namespace {
-
-uint32_t channelMaskFor(uint32_t channels) {
-  switch (channels) {
-    case 4: return 0x33;
-    case 6: return 0x3F;
-    case 8: return 0x63F;
-    default: return 0x3;
-  }
-}
-
-// A pin's PCM ranges at one width and rate: whether any matches, and the most channels.
-bool pinTakes(const CKsAudPin* pin, uint32_t width, uint32_t rate, uint32_t& maxChannels) {
-  bool match = false;
-  maxChannels = 0;
-  for (const ks::KsDataRangeAudio* range : pin->m_listDataRange) {
-    if (range->dataRange.subFormat != ks::kDataFormatSubtypePcm) continue;
-    if (width < range->minimumBitsPerSample || width > range->maximumBitsPerSample) continue;
-    if (rate < range->minimumSampleFrequency || rate > range->maximumSampleFrequency) continue;
-    match = true;
-    if (range->maximumChannels > maxChannels) maxChannels = range->maximumChannels;
-  }
-  // More channels than a record can carry are never opened.
-  if (maxChannels > fmt::kMaxPinChannels) maxChannels = fmt::kMaxPinChannels;
-  return match;
-}
-
-}  // namespace
 
 void CAsioSample::buildRateRecords(Direction dir) {
   RateRecord* records = m_records[dir];
@@ -57,12 +30,18 @@ void CAsioSample::buildRateRecords(Direction dir) {
   for (int i = 0; i < kRateCount; ++i) {
     RateRecord& record = records[i];
     record.rate = kSampleRates[i];
+    ks::PcmQuery query;
+    query.sampleRate = record.rate;
+    query.containerBits = fmt::deviceWidth(m_widthInUse, record.rate, m_twentyFourIn32);
+    query.validBits = fmt::deviceValidBits(m_widthInUse, record.rate, m_twentyFourIn32);
     for (CKsPin* p : pins) {
       if (record.pinCount >= fmt::kPinSlots) break;
       // Every pin of an audio filter is an audio pin.
       CKsAudPin* pin = static_cast<CKsAudPin*>(p);
-      uint32_t maxChannels = 0;
-      if (!pinTakes(pin, m_widthInUse, record.rate, maxChannels)) continue;
+      const ks::PcmMatch match = pin->MatchPcm(query, ks::kCheckBitsPerSample | ks::kCheckSampleRate);
+      if (!match.matched) continue;
+      // More channels than a record can carry are never opened.
+      const uint32_t maxChannels = match.maxChannels < fmt::kMaxPinChannels ? match.maxChannels : fmt::kMaxPinChannels;
       uint32_t slotIndex = record.pinCount++;
       PinSlot& slot = record.slots[slotIndex];
       slot.valid = 1;
@@ -79,19 +58,9 @@ void CAsioSample::buildRateRecords(Direction dir) {
   }
 }
 
-bool CAsioSample::openPinFormat(uint32_t channels, uint32_t width, uint32_t rate, CKsAudPin* pin) {
-  WAVEFORMATEXTENSIBLE wfe{};
-  wfe.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-  wfe.Format.nChannels = static_cast<WORD>(channels);
-  wfe.Format.nSamplesPerSec = rate;
-  wfe.Format.nBlockAlign = static_cast<WORD>(channels * width / 8);
-  wfe.Format.nAvgBytesPerSec = rate * wfe.Format.nBlockAlign;
-  wfe.Format.wBitsPerSample = static_cast<WORD>(width);
-  wfe.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
-  wfe.Samples.wValidBitsPerSample = static_cast<WORD>(width);
-  wfe.dwChannelMask = channelMaskFor(channels);
-  static_assert(sizeof wfe.SubFormat == sizeof ks::kDataFormatSubtypePcm, "GUID layout");
-  std::memcpy(&wfe.SubFormat, &ks::kDataFormatSubtypePcm, sizeof wfe.SubFormat);
+bool CAsioSample::openPinFormat(uint32_t channels, uint32_t containerBits, uint32_t validBits, uint32_t rate,
+                                CKsAudPin* pin) {
+  WAVEFORMATEXTENSIBLE wfe = pcmFormat(channels, containerBits, validBits, rate);
   if (FAILED(pin->SetFormat(&wfe.Format)) || FAILED(pin->Instantiate(FALSE))) return false;
   if (FAILED(pin->Reset())) {
     pin->ClosePin();  // a pin we cannot flush is not used, and its handle not kept
@@ -128,7 +97,8 @@ ASIOError CAsioSample::prepareDirection(Direction dir, const ASIOBufferInfo* inf
   const uint32_t size = static_cast<uint32_t>(bufferSize);
   const uint32_t frames = fmt::packetFrames(size, m_asioRate);
   const uint32_t width = m_streamWidth;
-  const uint64_t halfBytes = fmt::hostHalfBytes(size, m_widthInUse, m_asioRate);
+  // Host samples are as wide as the device's containers (a DSD rate counts its own way).
+  const uint64_t halfBytes = fmt::hostHalfBytes(size, width, m_asioRate);
   if (halfBytes == 0 || halfBytes > 0x7FFFFFFF || frames == 0) return ASE_InvalidParameter;
 
   if (numChannels > 0) {
@@ -162,7 +132,7 @@ ASIOError CAsioSample::prepareDirection(Direction dir, const ASIOBufferInfo* inf
     if (!slot.inUse || !slot.channelsInUse || !slot.pin) continue;
     bool opened = false;
     for (uint32_t ch = slot.channelsInUse; ch <= slot.maxChannels && !opened; ++ch) {
-      opened = openPinFormat(ch, width, record->rate, slot.pin);
+      opened = openPinFormat(ch, width, m_streamValidBits, record->rate, slot.pin);
       if (opened) slot.channelsInUse = ch;
     }
     if (!opened) {

@@ -19,10 +19,19 @@ constexpr ASIOSampleType asioSampleType(uint32_t widthInUse, uint32_t asioRate) 
   return widthInUse == 24 ? ASIOSTInt24LSB : widthInUse == 32 ? ASIOSTInt32LSB : ASIOSTInt16LSB;
 }
 
-// Width of the device's PCM stream for a width in use and an ASIO rate: DSD travels in
-// 32-bit containers.
-constexpr uint32_t deviceWidth(uint32_t widthInUse, uint32_t asioRate) {
-  return isDsdRate(asioRate) ? 32 : widthInUse;
+// Container width of the device's PCM stream for a width in use and an ASIO rate: DSD
+// travels in 32-bit containers, and so does 24-bit audio on a device that streams it only
+// as 24 valid bits in 4-byte containers (`twentyFourIn32`). The host's samples then have
+// the container's width too (getChannelInfo reports the type of that width), so the copy
+// stays a plain move of bytes.
+constexpr uint32_t deviceWidth(uint32_t widthInUse, uint32_t asioRate, bool twentyFourIn32 = false) {
+  return isDsdRate(asioRate) || (twentyFourIn32 && widthInUse == 24) ? 32 : widthInUse;
+}
+
+// Valid bits in each of those containers: 24 for 24-in-32, else the container's width.
+constexpr uint32_t deviceValidBits(uint32_t widthInUse, uint32_t asioRate, bool twentyFourIn32 = false) {
+  return !isDsdRate(asioRate) && twentyFourIn32 && widthInUse == 24 ? 24
+                                                                    : deviceWidth(widthInUse, asioRate, twentyFourIn32);
 }
 
 // PCM rate the pin runs at: the carrier at a DSD rate, else the ASIO rate itself.

@@ -261,6 +261,24 @@ LoopbackCheck checkInputIsDelayedOutput(const Harness& h) {
   return r;
 }
 
+// The input is the output of two switches before, unless the loaded machine made the device
+// lose periods: then the host was told (losses close together may reach it as one request).
+void expectLoopbackBitExact(const Harness& h) {
+  const LoopbackCheck c = checkInputIsDelayedOutput(h);
+  const uint64_t missed =
+      vdac::pinStats(vdac::kRenderPinId).periodsMissed + vdac::pinStats(vdac::kCapturePinId).periodsMissed;
+  if (missed == 0) {
+    EXPECT_EQ(c.silent, 0u);
+    EXPECT_EQ(c.shifts, 0u);
+  } else {
+    std::printf("the device missed %llu periods: input silent %zu, shifted %zu, resync requests %u\n",
+                static_cast<unsigned long long>(missed), c.silent, c.shifts, h.resyncRequests.load());
+    if (c.shifts) {
+      EXPECT_GE(h.resyncRequests.load(), 1u);
+    }
+  }
+}
+
 TEST_F(LoopbackTest, CapturedAudioReachesTheHostBitExactAfterExactlyTwoBuffers) {
   const Stream streams[] = {{44100, 16, 441}, {192000, 32, 960}};
   for (const Stream& s : streams) {
@@ -271,21 +289,58 @@ TEST_F(LoopbackTest, CapturedAudioReachesTheHostBitExactAfterExactlyTwoBuffers) 
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(16, 5000));
     ASSERT_EQ(d->stop(), ASE_OK);
-    const LoopbackCheck c = checkInputIsDelayedOutput(h);
-    const uint64_t missed =
-        vdac::pinStats(vdac::kRenderPinId).periodsMissed + vdac::pinStats(vdac::kCapturePinId).periodsMissed;
-    if (missed == 0) {
-      EXPECT_EQ(c.silent, 0u);
-      EXPECT_EQ(c.shifts, 0u);
-    } else {
-      // The machine is loaded and the device lost periods: the host was told (losses close
-      // together may reach it as one request).
-      std::printf("the device missed %llu periods: input silent %zu, shifted %zu, resync requests %u\n",
-                  static_cast<unsigned long long>(missed), c.silent, c.shifts, h.resyncRequests.load());
-      if (c.shifts) {
-        EXPECT_GE(h.resyncRequests.load(), 1u);
-      }
+    expectLoopbackBitExact(h);
+    ASSERT_EQ(d->disposeBuffers(), ASE_OK);
+  }
+}
+
+// Devices shaped as many USB audio 2.0 devices are: 24-bit audio only as 24 valid bits in
+// 4-byte containers (packed 24-bit refused), and capture on a filter of its own, listed
+// only under the capture category. A 24-bit host plays and records bit-exactly on each.
+TEST_F(StreamTest, UsbAudio2ShapesPlayAndRecordBitExact) {
+  struct Case {
+    const char* shape;
+    bool only24In32, separateCapture;
+  };
+  for (const Case& k : {Case{"24 in 32 only", true, false}, Case{"separate capture filter", false, true},
+                        Case{"both", true, true}}) {
+    SCOPED_TRACE(k.shape);
+    vdac::DacConfig config;
+    config.loopback = true;
+    config.separateCaptureFilter = k.separateCapture;
+    if (k.only24In32) {
+      config.ranges.widths = {24};
+      config.ranges.containers = {32};
     }
+    ASSERT_TRUE(vdac::useVirtualDac(config));
+    DriverRef d(host::freshClsid());
+    Harness h;
+    choose(100, 24);
+    ASSERT_EQ(d.created, S_OK);
+    ASSERT_EQ(d->init(nullptr), ASIOTrue);
+    ASSERT_EQ(d->setSampleRate(96000), ASE_OK);
+    int32_t inputs = 0, outputs = 0;
+    ASSERT_EQ(d->getChannels(&inputs, &outputs), ASE_OK);
+    EXPECT_EQ(inputs, 2);
+    EXPECT_EQ(outputs, 2);
+    // The host's samples fill the device's containers: 32-bit integers under 24-in-32.
+    const uint32_t container = k.only24In32 ? 4 : 3;
+    for (ASIOBool input : {ASIOFalse, ASIOTrue}) {
+      ASIOChannelInfo info{};
+      info.isInput = input;
+      ASSERT_EQ(d->getChannelInfo(&info), ASE_OK);
+      EXPECT_EQ(info.type, k.only24In32 ? ASIOSTInt32LSB : ASIOSTInt24LSB);
+    }
+    EXPECT_EQ(block().field(offsetof(StatusBlockLayout, widthInUse)), 24u);  // the host still streams 24 bits
+    h.sampleBytes = container;
+    h.makeInfos(2, 2);
+    ASSERT_EQ(h.create(d.driver, 480, 480 * container), ASE_OK);
+    vdac::clearPlayed();
+    ASSERT_EQ(d->start(), ASE_OK);
+    ASSERT_TRUE(h.waitForSwitches(16, 5000));
+    ASSERT_EQ(d->stop(), ASE_OK);
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), container, container, 0, 960, 8 * 480);
+    expectLoopbackBitExact(h);
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
   }
 }

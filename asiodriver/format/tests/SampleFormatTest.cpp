@@ -37,6 +37,19 @@ TEST(SampleFormat, DsdRidesOn32BitCarriers) {
   EXPECT_EQ(containerBytes(8), 0u);
 }
 
+TEST(SampleFormat, TwentyFourIn32WidensOnly24BitPcm) {
+  struct Case {
+    uint32_t width, rate, container, valid;
+  };
+  for (Case c : {Case{24, 96000, 32, 24}, Case{16, 44100, 16, 16}, Case{32, 48000, 32, 32},
+                 Case{24, kDsd64, 32, 32}}) {
+    EXPECT_EQ(deviceWidth(c.width, c.rate, true), c.container) << c.width << " bits at " << c.rate;
+    EXPECT_EQ(deviceValidBits(c.width, c.rate, true), c.valid) << c.width << " bits at " << c.rate;
+  }
+  EXPECT_EQ(deviceValidBits(24, 96000), 24u);
+  EXPECT_EQ(asioSampleType(deviceWidth(24, 96000, true), 96000), ASIOSTInt32LSB);
+}
+
 TEST(SampleFormat, SilenceIsZeroForPcmAnd69ForDsd) {
   std::vector<uint8_t> p(37, 0xEE);
   fillSilence(p.data(), p.size(), false);
