@@ -1,6 +1,7 @@
 // Streaming through the driver into the virtual DAC, as a host does it: buffer switches
-// and positions, bit-exact output and loopback input, native DSD and DoP with their HID
-// reports and block flags, stalls and removal, and repeated cycles without leaks.
+// and positions, bit-exact output and loopback input (also on 24-in-32-only devices and
+// with capture on a filter of its own), native DSD and DoP with their HID reports and
+// block flags, stalls and removal, and repeated cycles without leaks.
 #include <algorithm>
 #include <cstring>
 #include <functional>
