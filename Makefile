@@ -7,7 +7,7 @@ WIN64   := $(BUILD)/win64
 WIN32   := $(BUILD)/win32
 PACKAGE := $(BUILD)/package
 
-.PHONY: all deps configure build package test test-native test-wine demo bench clean
+.PHONY: all deps configure build package test test-native test-wine demo bench fuzz clean
 
 all: build
 
@@ -51,6 +51,14 @@ bench: configure
 	cmake --build $(BENCHB) -j $(JOBS)
 	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost
 	tools/bench.sh $(BENCHB) $(WIN64)
+
+# Every fuzz target for FUZZ_SECONDS each (default 10 minutes) on the corpus kept in
+# $(NATIVE)/fuzz/<target>/corpus; FUZZ_TARGETS="a b" runs only those. `make test` keeps its short runs.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?=
+fuzz: configure
+	cmake --build $(NATIVE) -j $(JOBS) --target fuzz_targets
+	tools/fuzz.sh $(NATIVE) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD)
