@@ -237,6 +237,39 @@ def statusblock_seeds():
     }
 
 
+# --- driver rules (driverrules_fuzz) ----------------------------------------------------------
+
+def driverrules_seeds():
+    def path(text, max_len_259=True):
+        return bytes([0x80 if max_len_259 else 0x7C]) + text
+    def name(text, is_input=False, channel=0):
+        return bytes([0x01 | (0x40 if is_input else 0) | (channel << 2)]) + text
+    def rate(hz):
+        return bytes([0x02]) + struct.pack("<d", hz)
+    def future(selector, fmt=None, mode=0x03):
+        return bytes([mode]) + struct.pack("<i", selector) + (b"" if fmt is None else struct.pack("<i", fmt))
+    return {
+        "path-ks-render.bin": path(b"\\\\?\\usb#vid_1209&pid_0007&mi_01#7&2a1b3c&0&0001#"
+                                   b"{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\global"),
+        "path-hardware-id.bin": path(b"USB\\VID_1209&PID_0008&MI_01"),
+        "path-other-device.bin": path(b"USB\\VID_046D&PID_0A44&MI_00"),
+        "path-no-interface.bin": path(b"USB\\VID_1209&PID_0007"),
+        "path-short-limit.bin": path(b"USB\\VID_1209&PID_0007&MI_01", max_len_259=False),
+        "name-output-left.bin": name(b"Tessaline USB 2"),
+        "name-input-right-long.bin": name(b"Tessaline USB 2 with a name longer than the field", True, 1),
+        "rate-48000.bin": rate(48000.0),
+        "rate-dsd64.bin": rate(2822400.0),
+        "rate-fraction.bin": rate(44100.5),
+        "rate-nan.bin": bytes([0x02]) + struct.pack("<Q", 0x7FF8000000000001),
+        "rate-huge.bin": rate(1e300),
+        "future-set-dsd.bin": future(0x23111961, 1),
+        "future-set-bad.bin": future(0x23111961, 2),
+        "future-get.bin": future(0x23111983, 0, mode=0x83),
+        "future-can-time-info.bin": future(10),
+        "future-time-code.bin": future(1, mode=0x07),
+    }
+
+
 # --- dictionaries ----------------------------------------------------------------------------
 
 def dict_text(words):
@@ -270,6 +303,10 @@ MODEL_WORDS = [("set_pin", SET_PIN), ("set_topology", SET_TOPOLOGY), ("set_gener
                ("cb_size_ext", u16(22)), ("rate48000", u32(48000))]
 STATUS_WORDS = [("magic", u32(MAGIC)), ("one", u32(1)), ("running", u32(4)), ("rate48000", u32(48000)),
                 ("rate2822400", u32(2822400))]
+RULES_WORDS = [("vid", b"VID_"), ("pid", b"PID_"), ("mi", b"MI_"), ("vid_lower", b"vid_"), ("vendor", b"1209"),
+               ("product7", b"0007"), ("product8", b"0008"), ("interface", b"&MI_01"),
+               ("set_io_format", struct.pack("<i", 0x23111961)), ("get_io_format", struct.pack("<i", 0x23111983)),
+               ("can_do_io_format", struct.pack("<i", 0x23112004)), ("rate48000", struct.pack("<d", 48000.0))]
 SAMPLE_WORDS = [("dop05", b"\x05"), ("dopfa", b"\xfa"), ("dopaa", b"\xaa"), ("dsd_silence", b"\x69")]
 
 DICTIONARIES = {
@@ -278,6 +315,7 @@ DICTIONARIES = {
     "virtualdac/fuzz/vdac_model_fuzz/vdac_model_fuzz.dict": MODEL_WORDS,
     "asiodriver/format/fuzz/sampleformat_fuzz/sampleformat_fuzz.dict": SAMPLE_WORDS,
     "settings/fuzz/statusblock_fuzz/statusblock_fuzz.dict": STATUS_WORDS,
+    "asiodriver/fuzz/driverrules_fuzz/driverrules_fuzz.dict": RULES_WORDS,
 }
 
 
@@ -287,6 +325,7 @@ TARGETS = {
     "virtualdac/fuzz/vdac_model_fuzz/corpus": model_seeds,
     "asiodriver/format/fuzz/sampleformat_fuzz/corpus": sampleformat_seeds,
     "settings/fuzz/statusblock_fuzz/corpus": statusblock_seeds,
+    "asiodriver/fuzz/driverrules_fuzz/corpus": driverrules_seeds,
 }
 
 
