@@ -6,24 +6,32 @@ BENCHB  := $(BUILD)/bench
 WIN64   := $(BUILD)/win64
 WIN32   := $(BUILD)/win32
 PACKAGE := $(BUILD)/package
+SETUP   := $(BUILD)/setup
+# The package's code-signing certificate and key, made once per build tree by the
+# co-installer's build (the certificate it embeds and trusts).
+SIGNING := $(BUILD)/signing
 
-.PHONY: all deps configure build package test test-native test-wine demo bench fuzz clean
+.PHONY: all deps configure build package setup test test-native test-wine test-setup demo bench fuzz clean
 
 all: build
 
 deps:
 	@tools/deps.sh
 
+CONFIGURE_WIN64 := cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+# What `make demo` runs, and nothing else, so a newcomer sees the product in minutes.
+DEMO_TARGETS := TessalineUsbAudioDevice2ASIO asioprobe asiohost asiostatus
+
 configure: deps
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTESS_SANITIZE=ON
-	cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+	$(CONFIGURE_WIN64)
 	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DTESS_TESTS=OFF
 
 build: configure
 	cmake --build $(NATIVE) -j $(JOBS)
 	cmake --build $(WIN64) -j $(JOBS)
 	cmake --build $(WIN32) -j $(JOBS)
-	$(MAKE) --no-print-directory package
+	$(MAKE) --no-print-directory package setup
 
 # x86 deliverables at the package root, x64 ones in x64/ (the installer's layout).
 package:
@@ -32,8 +40,12 @@ package:
 	cmake --install $(WIN64) --prefix $(PACKAGE)/x64 --component deliverable
 	@echo "package staged in $(PACKAGE)"
 
+# Setup.exe (64-bit Windows) and Setup-x86.exe from the staged package, all signed.
+setup:
+	setup/build.sh $(PACKAGE) $(SIGNING)/package-signing.pem $(SIGNING)/package-signing.key $(SETUP)
+
 test: build
-	$(MAKE) --no-print-directory test-native test-wine
+	$(MAKE) --no-print-directory test-native test-wine test-setup
 
 test-native:
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
@@ -42,7 +54,13 @@ test-native:
 test-wine:
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(WIN64) --output-on-failure -j 1
 
-demo: build
+# Setup.exe end to end, as a user runs it, in a fresh prefix of its own.
+test-setup:
+	xvfb-run -a -s "-screen 0 1280x1024x24" setup/tests/setup_e2e.sh $(SETUP) $(WIN64) $(SIGNING)/package-signing.pem
+
+demo: deps
+	$(CONFIGURE_WIN64)
+	cmake --build $(WIN64) -j $(JOBS) --target $(DEMO_TARGETS)
 	tools/demo.sh $(WIN64)
 
 # Native kernels, then the driver under the virtual DAC through asiohost (x64 build).

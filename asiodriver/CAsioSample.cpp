@@ -40,8 +40,33 @@ CAsioSample::~CAsioSample() {
   closeEngineObjects();
   deleteFilters();
   m_state = kStateUnload;
-  m_status.release(identity());  // the next instance can claim the block
+  owned().release(identity());  // the next instance can claim the block
   if (m_hidLockReady) DeleteCriticalSection(&m_hidLock);
+}
+
+bool CAsioSample::onOwnThread() const {
+  const DWORD self = GetCurrentThreadId();
+  return (m_pumpThread && self == m_pumpThreadId) || (m_messageThread && self == m_messageThreadId);
+}
+
+void CAsioSample::destroy() {
+  if (!onOwnThread()) {
+    delete this;
+    return;
+  }
+  HANDLE reaper = CreateThread(nullptr, 0, deferredDestroyProc, this, 0, nullptr);
+  // Without a thread the object is left alive: a leak, but never freed under its pump.
+  if (reaper) CloseHandle(reaper);
+}
+
+DWORD WINAPI CAsioSample::deferredDestroyProc(void* self) {
+  // The object still counts in the module, so the module is loaded: hold it until this
+  // thread is out of its code.
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&deferredDestroyProc), &module);
+  delete static_cast<CAsioSample*>(self);
+  if (module) FreeLibraryAndExitThread(module, 0);
+  return 0;
 }
 
 Identity CAsioSample::identity() const {
@@ -121,7 +146,7 @@ ASIOBool CAsioSample::init(void*) {
   }
 
   m_state = kStateInitialized;
-  m_status.publishInit(identity(), InitPublication{static_cast<uint32_t>(m_preferredDuration / 1000), m_pcmRate,
+  owned().publishInit(identity(), InitPublication{static_cast<uint32_t>(m_preferredDuration / 1000), m_pcmRate,
                                                    m_widthInUse, m_capabilityMask & 0xFu,
                                                    drv::supportedRatesMask(validity)});
   return ASIOTrue;
@@ -134,7 +159,10 @@ void CAsioSample::getDriverName(char* name) {
 
 int32_t CAsioSample::getDriverVersion() { return 2; }
 
-void CAsioSample::getErrorMessage(char*) {}
+void CAsioSample::getErrorMessage(char* string) {
+  // The host's buffer holds 124 bytes; it always gets a terminated message.
+  if (string) lstrcpynA(string, m_errorMessage, kErrorMessageBytes);
+}
 
 ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
   int32_t in = m_selected[kCapture] ? static_cast<int32_t>(m_selected[kCapture]->totalChannels) : 0;
@@ -150,7 +178,7 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
   if (err == ASE_OK) {
     // Once buffers exist (also while running) the latency is the buffer.
     latency = m_state >= kStatePrepared ? static_cast<int32_t>(m_bufferSize)
-                                        : drv::bufferSizes(m_pcmRate, m_pcmRate, m_preferredDuration).preferred;
+                                        : drv::bufferSizes(m_pcmRate, m_asioRate, m_preferredDuration).preferred;
   }
   if (inputLatency) *inputLatency = latency;
   if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_periodsInFlight - 1);
@@ -213,9 +241,11 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
   m_status.publishRate(pcmRate);
   m_selected[kRender] = recordFor(kRender, pcmRate);
   m_selected[kCapture] = recordFor(kCapture, pcmRate);
-  if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(pcmRate);
-  if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+  // Everything is recorded before the host hears of it: it may call back in.
   InterlockedExchange(&m_rateChanged, 1);
+  // The host hears the rate it set (the DSD rate, not the carrier the pins run at).
+  if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(m_asioRate);
+  if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
   return ASE_OK;
 }
 
@@ -240,8 +270,9 @@ ASIOError CAsioSample::setClockSource(int32_t reference) {
 
 ASIOError CAsioSample::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
   if (getChannels(nullptr, nullptr) != ASE_OK) return ASE_NotPresent;
-  if (sPos) *sPos = asioFromU64(m_reportedPosition);
-  if (tStamp) *tStamp = asioFromU64(m_reportedTime);
+  const fmt::PositionPair::Value reported = m_reported.load();
+  if (sPos) *sPos = asioFromU64(reported.position);
+  if (tStamp) *tStamp = asioFromU64(reported.time);
   return ASE_OK;
 }
 
@@ -287,16 +318,19 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   bool inputRequested = false;
   for (int32_t i = 0; i < numChannels; ++i) inputRequested |= bufferInfos[i].isInput != ASIOFalse;
 
+  setErrorMessage("");
   if (inputs > 0 && inputRequested) err = prepareDirection(kCapture, bufferInfos, numChannels, bufferSize);
   if (err == ASE_OK && outputs > 0) err = prepareDirection(kRender, bufferInfos, numChannels, bufferSize);
   if (err == ASE_OK) {
     m_callbacks = *callbacks;
     m_bufferSize = static_cast<uint32_t>(bufferSize);
     err = startStreamThreads();
+    if (err != ASE_OK) setErrorMessage("The driver could not start its streaming threads");
   }
   if (err != ASE_OK) {
-    m_state = kStatePrepared;  // so that disposeBuffers releases what was made
-    disposeBuffers();
+    // Nothing was published and nothing told to the device: only release what was made.
+    if (err == ASE_NoMemory && !m_errorMessage[0]) setErrorMessage("Out of memory for the buffers");
+    releaseBuffers();
     return err;
   }
   probeHostFeatures();
@@ -304,7 +338,7 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   m_state = kStatePrepared;
   bool dsd = isDsdRate(m_asioRate);
   BuffersPublication p{dsd ? m_bufferSize / 32 : m_bufferSize, dsd, m_asioRate == kDsd128, m_asioRate == kDsd256, dsd};
-  m_status.publishBuffers(identity(), p);
+  owned().publishBuffers(identity(), p);
   fmt::HidCommand mode;
   if (fmt::dsdModeCommand(m_asioRate, mode)) sendHidCommand(mode, true);
   return ASE_OK;
@@ -317,15 +351,21 @@ ASIOError CAsioSample::disposeBuffers() {
   if (m_state == kStateRunning) stop();
   // Without buffers there is nothing to release (and nothing to report to the device).
   if (m_state != kStatePrepared) return ASE_InvalidParameter;
+  releaseBuffers();
+  m_state = kStateInitialized;
+  owned().publishDisposed(identity());
+  for (fmt::HidCommand mode : fmt::kDsdModesOffOrder) sendHidCommand(mode, false);
+  return err;
+}
+
+void CAsioSample::releaseBuffers() {
   stopStreamThreads();
   if (m_active[kCapture]) releaseDirection(kCapture);
   if (m_active[kRender]) releaseDirection(kRender);
-  m_state = kStateInitialized;
-  m_status.publishDisposed(identity());
-  for (fmt::HidCommand mode : fmt::kDsdModesOffOrder) sendHidCommand(mode, false);
   m_active[kRender] = m_active[kCapture] = nullptr;
-  return err;
 }
+
+void CAsioSample::setErrorMessage(const char* text) { lstrcpynA(m_errorMessage, text, sizeof m_errorMessage); }
 
 ASIOError CAsioSample::start() {
   ASIOError err = getChannels(nullptr, nullptr);
@@ -333,11 +373,13 @@ ASIOError CAsioSample::start() {
   if (m_state != kStatePrepared) return ASE_OK;
   if (onPumpThread()) return ASE_InvalidParameter;  // from a buffer switch: it would wait for itself
   m_state = kStateRunning;
-  m_status.publishState(identity(), kStateRunning);
+  owned().publishState(identity(), kStateRunning);
   err = waitForPump(m_pumpEvents[fmt::kStartEvent]);
+  if (err == ASE_OK) err = m_startResult;
   if (err != ASE_OK) {
+    setErrorMessage("The device did not start streaming: it is in use, removed or not answering");
     m_state = kStatePrepared;
-    m_status.publishState(identity(), kStatePrepared);
+    owned().publishState(identity(), kStatePrepared);
   }
   return err;
 }
@@ -348,7 +390,7 @@ ASIOError CAsioSample::stop() {
   if (err == ASE_OK && m_state == kStateRunning) {
     waitForPump(m_pumpEvents[fmt::kHaltEvent]);
     m_state = kStatePrepared;
-    m_status.publishState(identity(), kStatePrepared);
+    owned().publishState(identity(), kStatePrepared);
   }
   if (m_hidLockReady) EnterCriticalSection(&m_hidLock);
   if (InterlockedExchange(&m_dopReported, 0)) sendHidCommand(fmt::HidCommand::kDop, false);

@@ -8,6 +8,7 @@
 #include "CUnknown.h"
 #include "DriverRules.h"
 #include "HidReport.h"
+#include "PositionPair.h"
 #include "RateRecord.h"
 #include "SampleCopy.h"
 #include "StatusBlock.h"
@@ -75,10 +76,21 @@ class CAsioSample : public IASIO, public CUnknown {
   // Host features the host accepted (probeHostFeatures).
   struct HostFeatures {
     bool timeInfo, timeCode, inputMonitor, inputGain, inputMeter, outputGain, outputMeter;
+    bool resync;  // takes kAsioResyncRequest
   };
 
+  // The last reference dropped inside a host callback (on the pump or message thread):
+  // the object cannot end the threads it is running on, so a short-lived thread of its
+  // own destroys it once they have returned from the host.
+  void destroy() override;
+  static DWORD WINAPI deferredDestroyProc(void* self);
+  bool onOwnThread() const;
+
   Identity identity() const;
-  bool ownsBlock() const { return m_status.ownedBy(identity()); }
+  // The block as this object may write it as its owner: the block when this object claimed
+  // it at bind and still holds it, else an empty view (every owner write is then skipped).
+  StatusBlockView owned() const { return m_claimedBlock && m_status.ownedBy(identity()) ? m_status : StatusBlockView{}; }
+  bool ownsBlock() const { return owned().exists(); }
 
   // Device discovery and HID (DeviceBinding.cpp, HidCommands.cpp).
   bool probeDevice(const char* path, const char* name, uint8_t& capabilityMask, bool& capturePresent);
@@ -92,6 +104,9 @@ class CAsioSample : public IASIO, public CUnknown {
   ASIOError prepareDirection(Direction dir, const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize);
   void releaseDirection(Direction dir);
   bool openPinFormat(uint32_t channels, uint32_t width, uint32_t rate, CKsAudPin* pin);
+  // Stops the stream threads and releases both directions' buffers and pins.
+  void releaseBuffers();
+  void setErrorMessage(const char* text);
   ASIOError validateBufferInfos(const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize) const;
 
   // Engine (StreamEngine.cpp).
@@ -108,11 +123,13 @@ class CAsioSample : public IASIO, public CUnknown {
   void pumpLoop();
   void watchdogLoop();
   void messageLoop();
-  void setPinStates(KSSTATE state);
+  // False when any pin refused the state.
+  bool setPinStates(KSSTATE state);
   void stepPinsDown(uint32_t& pinState);
   void fillSilence(uint32_t packet);
   void submitPackets(uint32_t packet, bool write);
   void periodStep(uint32_t half);
+  bool queueRanDry(uint32_t packet) const;
   void deliverBufferSwitch(uint32_t half);
   void copyOutput();
   void copyInput(uint32_t packet, uint32_t half);
@@ -165,14 +182,19 @@ class CAsioSample : public IASIO, public CUnknown {
   DWORD m_pumpThreadId;
   HANDLE m_messageEvents[4];  // 0 exit, 1 DoP report, 2 unused, 3 resync check
   HANDLE m_messageThread;
+  DWORD m_messageThreadId;
   HANDLE m_ackEvent;
-  volatile uint64_t m_reportedPosition;
-  volatile uint64_t m_reportedTime;
+  fmt::PositionPair m_reported;  // position and time of the last switch, for getSamplePosition
   uint64_t m_samplePosition;  // frames
   uint64_t m_systemTime;      // nanoseconds
   uint64_t m_switchCount;
   volatile LONG m_outputCopied;  // the output of the current period reached its packet
   ASIOTime m_timeInfo;           // filled for bufferSwitchTimeInfo on the pump thread
+
+  volatile ASIOError m_startResult;  // the pump's verdict on the last start request
+
+  static constexpr int kErrorMessageBytes = 124;  // the host's buffer
+  char m_errorMessage[kErrorMessageBytes];
 
   drv::FeatureFlags m_features;
   HostFeatures m_hostFeatures;
@@ -181,6 +203,7 @@ class CAsioSample : public IASIO, public CUnknown {
   // Status block (the mapping is the module's).
   HANDLE m_hStatusMapping;
   StatusBlockView m_status;
+  bool m_claimedBlock;  // this object claimed the block at bind
 
   uint16_t m_vendorId;
   uint16_t m_productId;

@@ -32,7 +32,7 @@ ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease() {
   if (count != 0) return static_cast<ULONG>(count);
   // A reference taken and dropped during destruction must not destroy the object twice.
   m_cRef = 1;
-  delete this;
+  destroy();
   return 0;
 }
 

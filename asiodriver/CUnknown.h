@@ -32,6 +32,9 @@ class CUnknown : public INonDelegatingUnknown {
   static void operator delete(void* p) noexcept;
 
  protected:
+  // Runs when the last reference goes; an object may defer its destruction.
+  virtual void destroy() { delete this; }
+
   // Where the public interfaces' QueryInterface, AddRef and Release go.
   IUnknown* outerUnknown() const { return m_pUnkOuter; }
 

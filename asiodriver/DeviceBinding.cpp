@@ -66,7 +66,9 @@ bool CAsioSample::probeDevice(const char* path, const char* name, uint8_t& capab
 HRESULT CAsioSample::bindDevice(REFCLSID identity) {
   m_identity = identity;
   m_state = kStateLoaded;
-  m_status.claim(this->identity());
+  // Ownership belongs to this object, not to its class id: two instances of one
+  // registration share the id, and only the one that claimed the block may write it.
+  m_claimedBlock = m_status.claim(this->identity());
   m_capturePresent = 0;
 
   bool accepted = false;
@@ -98,7 +100,7 @@ HRESULT CAsioSample::bindDevice(REFCLSID identity) {
     return E_FAIL;
   }
   m_timerPeriodBegun = timeBeginPeriod(1) == TIMERR_NOERROR;
-  m_status.publishDeviceName(this->identity(), m_deviceName);
+  owned().publishDeviceName(this->identity(), m_deviceName);
   return S_OK;
 }
 

@@ -165,7 +165,13 @@ ASIOError CAsioSample::prepareDirection(Direction dir, const ASIOBufferInfo* inf
       opened = openPinFormat(ch, width, record->rate, slot.pin);
       if (opened) slot.channelsInUse = ch;
     }
-    if (!opened) continue;  // the pin stays closed; its channels stay silent
+    if (!opened) {
+      // Usually the pin is busy: the system's audio engine or another host holds it.
+      // Channels the host asked for would stay silent, so the buffers are refused.
+      setErrorMessage(render ? "The device's output is in use by another program or refused the format"
+                             : "The device's input is in use by another program or refused the format");
+      return ASE_HWMalfunction;
+    }
     slot.opened = 1;
     record->openedPins |= 1u << s;
     slot.framesPerPacket = frames;

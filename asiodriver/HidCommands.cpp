@@ -5,11 +5,13 @@
 #include <hidsdi.h>
 #include <hidpi.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include "CAsioSample.h"
 #include "DeviceSeam.h"
+#include "Module.h"
 
 namespace tess {
 namespace {
@@ -69,7 +71,8 @@ bool openHidDevice(const DeviceSeam& d, uint16_t vendorId, uint16_t productId, H
     HIDP_CAPS caps{};
     NTSTATUS status = d.hidGetCaps(preparsed, &caps);
     d.hidFreePreparsedData(preparsed);
-    if (status != kHidpStatusSuccess) continue;
+    // A collection without output reports cannot take a command: look further.
+    if (status != kHidpStatusSuccess || caps.OutputReportByteLength == 0) continue;
     c.inputLength = caps.InputReportByteLength;
     c.outputLength = caps.OutputReportByteLength;
     c.overlapped = openPath(d, detail->DevicePath, FILE_FLAG_OVERLAPPED);
@@ -84,22 +87,52 @@ bool openHidDevice(const DeviceSeam& d, uint16_t vendorId, uint16_t productId, H
   return found;
 }
 
+// How long a report may take before it is given up: the device normally takes it within
+// a few milliseconds, and the host's thread is waiting.
+constexpr DWORD kReportTimeLimitMs = 500;
+
+// One report and its request, on the module heap: a request that outlives its time limit
+// and its cancellation keeps them, so they are never freed under the device.
+struct PendingReport {
+  OVERLAPPED overlapped;
+  uint8_t data[1];
+};
+
+// Writes the report on the overlapped handle, waiting at most the time limit; a report
+// the device does not take is cancelled (and its handle closed, which cancels it too).
+void writeReport(const DeviceSeam& d, HidConnection& c, fmt::HidCommand command, bool on) {
+  // At least 64 bytes prepared; the device's report length decides what is written.
+  const size_t length = c.outputLength > fmt::kHidReportBytes ? c.outputLength : fmt::kHidReportBytes;
+  auto* pending = static_cast<PendingReport*>(moduleAlloc(offsetof(PendingReport, data) + length));
+  if (!pending) return;
+  pending->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!pending->overlapped.hEvent || !fmt::buildHidReport(command, on, pending->data, length)) {
+    if (pending->overlapped.hEvent) CloseHandle(pending->overlapped.hEvent);
+    moduleFree(pending);
+    return;
+  }
+  DWORD written = 0;
+  bool settled = true;
+  if (!d.writeFile(c.overlapped, pending->data, c.outputLength, &written, &pending->overlapped) &&
+      GetLastError() == ERROR_IO_PENDING &&
+      WaitForSingleObject(pending->overlapped.hEvent, kReportTimeLimitMs) != WAIT_OBJECT_0) {
+    // Not taken: the command is dropped. Cancel it and wait for the cancellation.
+    CancelIoEx(c.overlapped, &pending->overlapped);
+    c.close(d);
+    settled = WaitForSingleObject(pending->overlapped.hEvent, kReportTimeLimitMs) == WAIT_OBJECT_0;
+  }
+  if (!settled) return;  // a device that holds the request keeps its buffer: leaked, never freed under it
+  CloseHandle(pending->overlapped.hEvent);
+  moduleFree(pending);
+}
+
 }  // namespace
 
 void CAsioSample::sendHidCommand(fmt::HidCommand command, bool on) {
   const DeviceSeam& d = devices();
   HidConnection c;
-  if (openHidDevice(d, m_vendorId, m_productId, c) && c.sync != INVALID_HANDLE_VALUE && c.outputLength != 0) {
-    // At least 64 bytes prepared; the device's report length decides what is written.
-    size_t length = c.outputLength > fmt::kHidReportBytes ? c.outputLength : fmt::kHidReportBytes;
-    uint8_t stack[fmt::kHidReportBytes];
-    uint8_t* report = length <= sizeof stack ? stack : static_cast<uint8_t*>(std::calloc(1, length));
-    if (report && fmt::buildHidReport(command, on, report, length)) {
-      DWORD written = 0;
-      d.writeFile(c.sync, report, c.outputLength, &written, nullptr);  // not answered: the command is dropped
-    }
-    if (report != stack) std::free(report);
-  }
+  if (openHidDevice(d, m_vendorId, m_productId, c) && c.overlapped != INVALID_HANDLE_VALUE && c.outputLength != 0)
+    writeReport(d, c, command, on);
   c.close(d);
 }
 

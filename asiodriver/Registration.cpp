@@ -48,6 +48,8 @@ HRESULT registerServer(HINSTANCE module) {
     bool ok = RegSetValueExW(driver.get(), L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(guid),
                              static_cast<DWORD>(guidChars * sizeof(wchar_t))) == ERROR_SUCCESS;
     ok = ok && setString(driver, "Driver", path);
+    // The name hosts list the driver by; several read it and treat it as required.
+    ok = ok && setString(driver, "Description", kDriverName);
     if (!ok) return E_FAIL;
   }
 

@@ -11,6 +11,7 @@
 #include "DopDetect.h"
 #include "KsAudio.h"
 #include "SampleFormat.h"
+#include "ThreadScheduling.h"
 
 namespace tess {
 namespace {
@@ -50,6 +51,14 @@ void CAsioSample::closeEngineObjects() {
 // --- Threads --------------------------------------------------------------------------
 
 ASIOError CAsioSample::startStreamThreads() {
+  // A signal left from the previous threads (the stop event of a watchdog that had already
+  // fired and gone, a start nobody took) would end or steer the new ones at once.
+  for (HANDLE e : m_pumpEvents) ResetEvent(e);
+  ResetEvent(m_watchdogStop);
+  ResetEvent(m_ackEvent);
+  // Cancelling leaves a timer that already expired signalled: take that signal too.
+  CancelWaitableTimer(m_watchdogTimer);
+  WaitForSingleObject(m_watchdogTimer, 0);
   m_pumpThread = CreateThread(nullptr, 0, pumpThreadProc, this, CREATE_SUSPENDED, &m_pumpThreadId);
   m_watchdogThread = CreateThread(nullptr, 0, watchdogThreadProc, this, CREATE_SUSPENDED, nullptr);
   if (!m_pumpThread || !m_watchdogThread) {
@@ -86,7 +95,7 @@ void CAsioSample::stopStreamThreads() {
 }
 
 bool CAsioSample::startMessageThread() {
-  m_messageThread = CreateThread(nullptr, 0, messageThreadProc, this, 0, nullptr);
+  m_messageThread = CreateThread(nullptr, 0, messageThreadProc, this, 0, &m_messageThreadId);
   return m_messageThread != nullptr;
 }
 
@@ -122,7 +131,9 @@ ASIOError CAsioSample::waitForPump(HANDLE controlEvent) {
 void CAsioSample::probeHostFeatures() {
   m_hostFeatures = HostFeatures{};
   auto message = m_callbacks.asioMessage;
-  if (!message || message(kAsioEngineVersion, 0, nullptr, nullptr) < 2) return;
+  if (!message) return;
+  m_hostFeatures.resync = message(kAsioSelectorSupported, kAsioResyncRequest, nullptr, nullptr) == 1;
+  if (message(kAsioEngineVersion, 0, nullptr, nullptr) < 2) return;
   auto accepts = [&](int32_t selector) { return message(selector, 0, nullptr, nullptr) == 1; };
   if (m_features.canTimeInfo) m_hostFeatures.timeInfo = accepts(kAsioSupportsTimeInfo);
   if (m_features.canTimeCode && m_hostFeatures.timeInfo) m_hostFeatures.timeCode = accepts(kAsioSupportsTimeCode);
@@ -150,9 +161,11 @@ void CAsioSample::messageLoop() {
       if (m_dopReported) sendHidCommand(fmt::HidCommand::kDop, true);
       if (m_hidLockReady) LeaveCriticalSection(&m_hidLock);
     } else if (w == WAIT_OBJECT_0 + kMessageResync && m_state == kStateRunning) {
+      // A lost period: hosts that take resync requests hear of it; others would only be
+      // disturbed by a reset, so they are not asked.
       auto message = m_callbacks.asioMessage;
-      bool resynced = m_features.resyncSupported && message && message(kAsioResyncRequest, 0, nullptr, nullptr) != 0;
-      if (!resynced) SetEvent(m_pumpEvents[fmt::kWatchdogEvent]);
+      if (m_features.resyncSupported && m_hostFeatures.resync && message)
+        message(kAsioResyncRequest, 0, nullptr, nullptr);
     }
   }
 }
@@ -169,13 +182,15 @@ void CAsioSample::askHostForReset() {
   if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
 }
 
-void CAsioSample::setPinStates(KSSTATE state) {
+bool CAsioSample::setPinStates(KSSTATE state) {
+  bool ok = true;
   for (Direction dir : {kCapture, kRender}) {
     RateRecord* record = m_active[dir];
     if (!record) continue;
     for (PinSlot& slot : record->slots)
-      if (slot.opened) slot.pin->SetState(state);
+      if (slot.opened) ok &= SUCCEEDED(slot.pin->SetState(state));
   }
+  return ok;
 }
 
 void CAsioSample::stepPinsDown(uint32_t& pinState) {
@@ -242,7 +257,7 @@ void CAsioSample::copyOutput() {
     fmt::DsdStatusFlags flags{m_status.field(offsetof(StatusBlockLayout, dsd)),
                               m_status.field(offsetof(StatusBlockLayout, dsd128))};
     if (fmt::applyDopToStatus(period, m_status.field(offsetof(StatusBlockLayout, rate)), flags))
-      m_status.publishDopFlags(identity(), flags.dsd, flags.dsd128);
+      owned().publishDopFlags(identity(), flags.dsd, flags.dsd128);
   }
 }
 
@@ -263,8 +278,7 @@ void CAsioSample::copyInput(uint32_t packet, uint32_t half) {
 
 void CAsioSample::deliverBufferSwitch(uint32_t half) {
   ++m_switchCount;
-  m_reportedPosition = m_samplePosition;
-  m_reportedTime = m_systemTime;
+  m_reported.store(m_samplePosition, m_systemTime);
   InterlockedExchange(&m_outputCopied, 0);
   if (m_features.canTimeInfo && m_hostFeatures.timeInfo && m_callbacks.bufferSwitchTimeInfo) {
     std::memset(&m_timeInfo, 0, sizeof m_timeInfo);
@@ -272,7 +286,7 @@ void CAsioSample::deliverBufferSwitch(uint32_t half) {
     t.speed = 1.0;
     t.systemTime = asioFromU64(m_systemTime);
     t.samplePosition = asioFromU64(m_samplePosition);
-    t.sampleRate = m_pcmRate;
+    t.sampleRate = m_asioRate;  // the host's rate: positions count its samples
     t.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
     if (InterlockedExchange(&m_rateChanged, 0)) t.flags |= kSampleRateChanged;
     if (m_features.canTimeCode && m_hostFeatures.timeCode && m_future.timeCodeRead)
@@ -288,12 +302,35 @@ void CAsioSample::deliverBufferSwitch(uint32_t half) {
 void CAsioSample::periodStep(uint32_t half) {
   if (m_switchCount != 0) m_samplePosition += m_bufferSize;
   m_systemTime = nowNanoseconds();
-  submitPackets(fmt::packetToSubmit(m_samplePosition, m_bufferSize), false);
   deliverBufferSwitch(half);
-  submitPackets(fmt::packetToSubmit(m_samplePosition, m_bufferSize), true);
+  // The read and the write of a period go out together: a late period then costs the
+  // device the same time on both sides (silence played, nothing recorded), and input
+  // stays aligned with output.
+  const uint32_t packet = fmt::packetToSubmit(m_samplePosition, m_bufferSize);
+  const bool lost = queueRanDry(packet);
+  submitPackets(packet, false);
+  submitPackets(packet, true);
+  // The host's timing no longer matches the device's clock: tell it (message thread).
+  if (lost) SetEvent(m_messageEvents[kMessageResync]);
+}
+
+bool CAsioSample::queueRanDry(uint32_t packet) const {
+  // The packet queued before this one has completed already: the pin has had nothing
+  // queued since, so the device played (or recorded) a period without us.
+  const uint32_t previous = (packet + fmt::kPacketsPerPin - 1) % fmt::kPacketsPerPin;
+  for (Direction dir : {kRender, kCapture}) {
+    const RateRecord* record = m_active[dir];
+    if (!record) continue;
+    for (const PinSlot& slot : record->slots)
+      if (slot.opened && slot.packets[previous].header.Data && HasOverlappedIoCompleted(&slot.packets[previous].overlapped))
+        return true;
+  }
+  return false;
 }
 
 void CAsioSample::pumpLoop() {
+  // Time-critical priority alone is not enough under load: join "Pro Audio" too.
+  MmcssScope proAudio;
   // The wait list: the four control events, then the events of the opened render pins'
   // packets, then the capture pins'.
   HANDLE waits[fmt::kWaitHandles];
@@ -329,6 +366,7 @@ void CAsioSample::pumpLoop() {
     uint32_t next[2][fmt::kPinSlots];
     bool completed[2][fmt::kPinSlots][fmt::kPacketsPerPin];
   } ring{};
+  uint64_t capturePeriods = 0;  // capture periods completed in this run
 
   while (running) {
     DWORD w = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
@@ -347,22 +385,30 @@ void CAsioSample::pumpLoop() {
             for (DWORD i = fmt::kControlEvents; i < count; ++i) ResetEvent(waits[i]);
             gate.clear();
             ring = RingOrder{};
-            setPinStates(KSSTATE_ACQUIRE);
-            setPinStates(KSSTATE_PAUSE);
+            capturePeriods = 0;
             m_switchCount = 0;
-            m_reportedPosition = 0;
+            m_reported.store(0, 0);
             m_samplePosition = 0;
             m_systemTime = nowNanoseconds();
-            for (uint32_t j = 0; j < m_periodsInFlight; ++j) {
-              fillSilence(j);
-              submitPackets(j, false);
-              submitPackets(j, true);
+            bool ok = setPinStates(KSSTATE_ACQUIRE);
+            pinState = KSSTATE_ACQUIRE;
+            ok = ok && setPinStates(KSSTATE_PAUSE);
+            if (ok) {
+              pinState = KSSTATE_PAUSE;
+              for (uint32_t j = 0; j < m_periodsInFlight; ++j) {
+                fillSilence(j);
+                submitPackets(j, false);
+                submitPackets(j, true);
+              }
+              Sleep(10);
+              ok = setPinStates(KSSTATE_RUN);
+              pinState = KSSTATE_RUN;
             }
-            Sleep(10);
-            setPinStates(KSSTATE_RUN);
-            pinState = KSSTATE_RUN;
+            // Pins that refuse to run (busy, removed) must not be reported as streaming.
+            if (!ok) stepPinsDown(pinState);
+            m_startResult = ok ? ASE_OK : ASE_HWMalfunction;
           }
-          armWatchdog();
+          if (pinState == KSSTATE_RUN) armWatchdog();
           SetEvent(m_ackEvent);
           break;
         case fmt::kHaltEvent:
@@ -373,7 +419,7 @@ void CAsioSample::pumpLoop() {
         case fmt::kWatchdogEvent:
           armWatchdog();
           if (InterlockedExchange(&m_rateChanged, 0) && m_callbacks.sampleRateDidChange)
-            m_callbacks.sampleRateDidChange(m_pcmRate);
+            m_callbacks.sampleRateDidChange(m_asioRate);
           askHostForReset();
           break;
       }
@@ -387,19 +433,24 @@ void CAsioSample::pumpLoop() {
       uint32_t& next = ring.next[dir][entry.index];
       while (ring.completed[dir][entry.index][next]) {
         ring.completed[dir][entry.index][next] = false;
+        const uint32_t completed = next;
         const uint32_t half = next & 1;
         next = (next + 1) % fmt::kPacketsPerPin;
         if (dir == kRender) {
           if (gate.renderDone(entry.index, half, run).periodDue) periodStep(half);
         } else {
           fmt::PeriodGate::Step step = gate.captureDone(entry.index, half, run);
-          if (step.pinsComplete && fmt::inputCopyDue(m_switchCount))
-            copyInput(fmt::inputPacket(m_samplePosition, m_bufferSize), fmt::inputHalf(m_samplePosition, m_bufferSize));
+          if (step.pinsComplete) {
+            // The packet that completed, not the one the position points at: capture may
+            // run ahead of render.
+            if (fmt::inputCopyDue(capturePeriods)) copyInput(completed, fmt::inputHalf(completed));
+            ++capturePeriods;
+          }
           if (step.periodDue) periodStep(half);
         }
       }
     }
-    if (m_status.takeResetRequest(identity())) askHostForReset();
+    if (owned().takeResetRequest(identity())) askHostForReset();
   }
   stepPinsDown(pinState);
 }

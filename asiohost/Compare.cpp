@@ -16,6 +16,48 @@ bool windowMatches(const std::vector<int32_t>& sent, int channels, const std::ve
   return true;
 }
 
+bool framesEqual(const std::vector<int32_t>& sent, int channels, const std::vector<int>& map, const WavAudio& played,
+                 size_t s, size_t p) {
+  for (int c = 0; c < channels; ++c)
+    if (sent[s * channels + c] != played.samples[p * played.channels + map[c]]) return false;
+  return true;
+}
+
+// Walks both streams from the start found; where they part, looks for where they meet
+// again (the device played extra frames, or lost some of what was sent) within a second.
+void countGlitches(const std::vector<int32_t>& sent, int channels, const std::vector<int>& map,
+                   const WavAudio& played, size_t offset, Comparison& c) {
+  const size_t sentFrames = sent.size() / channels, playedFrames = played.frames();
+  const size_t reach = std::max<size_t>(played.rate, 1024);
+  constexpr size_t kWindow = 16;
+  auto meets = [&](size_t s, size_t p) {
+    if (s + kWindow > sentFrames || p + kWindow > playedFrames) return false;
+    for (size_t k = 0; k < kWindow; ++k)
+      if (!framesEqual(sent, channels, map, played, s + k, p + k)) return false;
+    return true;
+  };
+  size_t s = 0, p = offset;
+  while (s < sentFrames && p < playedFrames) {
+    if (framesEqual(sent, channels, map, played, s, p)) {
+      ++s, ++p;
+      continue;
+    }
+    ++c.glitches;
+    // The nearest meeting point wins, wrong samples in place first (for a periodic signal
+    // a skip is only known modulo its period).
+    size_t inPlace = 0, skipPlayed = 0, skipSent = 0;
+    for (size_t k = 1; k <= reach && !inPlace && !skipPlayed && !skipSent; ++k) {
+      if (meets(s + k, p + k)) inPlace = k;
+      else if (meets(s, p + k)) skipPlayed = k;
+      else if (meets(s + k, p)) skipSent = k;
+    }
+    if (!inPlace && !skipPlayed && !skipSent) inPlace = 1;  // no meeting: one frame, then on
+    c.glitchFrames += inPlace + skipPlayed + skipSent;
+    p += inPlace + skipPlayed;
+    s += inPlace + skipSent;
+  }
+}
+
 }  // namespace
 
 std::string Comparison::summary() const {
@@ -26,9 +68,11 @@ std::string Comparison::summary() const {
     std::snprintf(s, sizeof s, "bit-exact over %zu frames (device began it at frame %zu)", comparedFrames,
                   offsetFrames);
   else
-    std::snprintf(s, sizeof s, "differs at frame %zu channel %d: sent 0x%08x, played 0x%08x (of %zu frames)",
+    std::snprintf(s, sizeof s,
+                  "differs at frame %zu channel %d: sent 0x%08x, played 0x%08x (of %zu frames); %zu glitch(es), "
+                  "%zu frames",
                   firstDifferentFrame, differentChannel, static_cast<unsigned>(sentValue),
-                  static_cast<unsigned>(playedValue), comparedFrames);
+                  static_cast<unsigned>(playedValue), comparedFrames, glitches, glitchFrames);
   return s;
 }
 
@@ -66,6 +110,7 @@ Comparison comparePlayed(const std::vector<int32_t>& sent, int channels, const s
           break;
         }
       }
+    if (!c.bitExact) countGlitches(sent, channels, map, played, offset, c);
     return c;
   }
   return c;

@@ -19,6 +19,10 @@ struct Comparison {
   size_t firstDifferentFrame = 0;
   int differentChannel = -1;
   int32_t sentValue = 0, playedValue = 0;
+  // Glitches after the start: each place where the played stream departs from the sent
+  // one (a gap of silence, frames lost, wrong samples) until it follows it again, and the
+  // frames involved.
+  size_t glitches = 0, glitchFrames = 0;
   std::string summary() const;
 };
 

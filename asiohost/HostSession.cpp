@@ -534,9 +534,14 @@ void HostSession::handleSwitch(int32_t half, const ASIOTime* time) {
   }
   if (callOutputReady_) driver_->outputReady();
   // Thread CPU now and then: the call itself costs more than a sample of it is worth.
-  if (n == 0 || (n & 15) == 0) {
+  const DWORD thread = GetCurrentThreadId();
+  if (n == 0 || (n & 15) == 0 || thread != threadCpuThread_) {
     const uint64_t cpu = threadCpuNs();
-    if (n == 0) threadCpuFirst_ = cpu;
+    if (n == 0 || thread != threadCpuThread_) {  // a new baseline on each new thread
+      threadCpuThread_ = thread;
+      threadCpuFirst_ = cpu;
+      threadCpuFirstSwitch_ = n;
+    }
     threadCpuLast_ = cpu;
     threadCpuLastSwitch_ = n;
   }
@@ -608,7 +613,9 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
   resets_ = resyncs_ = latencyChanges_ = bufferSizeChanges_ = overloads_ = rateChanges_ = 0;
   streamEnded_ = false;
   stopReturned_ = false;
-  threadCpuFirst_ = threadCpuLast_ = threadCpuLastSwitch_ = 0;
+  threadCpuFirst_ = threadCpuLast_ = threadCpuFirstSwitch_ = threadCpuLastSwitch_ = 0;
+  threadCpuThread_ = 0;
+  threadCpuUsPerPeriod_ = processCpuUsPerPeriod_ = 0;
   streaming_.store(true, std::memory_order_release);
   const bool tty = _isatty(_fileno(stderr)) != 0;
 
@@ -666,8 +673,9 @@ bool HostSession::stream(double seconds, size_t wanted, bool showStatus, CheckLi
   const uint64_t got = switches_.load();
   if (got > 1) {
     processCpuUsPerPeriod_ = (processEnd - processStart) / 1e3 / got;
-    if (threadCpuLastSwitch_ > 0)
-      threadCpuUsPerPeriod_ = (threadCpuLast_ - threadCpuFirst_) / 1e3 / threadCpuLastSwitch_;
+    if (threadCpuLastSwitch_ > threadCpuFirstSwitch_ && threadCpuLast_ >= threadCpuFirst_)
+      threadCpuUsPerPeriod_ =
+          (threadCpuLast_ - threadCpuFirst_) / 1e3 / static_cast<double>(threadCpuLastSwitch_ - threadCpuFirstSwitch_);
   }
   // Without a count to wait for, at least half of what the period promises must arrive.
   checks.add(checkSwitchesArrived(got, wanted ? wanted : std::max<size_t>(1, expected / 2), waitedMs));
@@ -772,6 +780,7 @@ void HostSession::writeJson(JsonWriter& j) const {
     j.key("p99").value(t.intervalMs.p99).key("max").value(t.intervalMs.max).endObject();
     j.key("latenessMs").beginObject().key("p99").value(t.latenessP99Ms).key("max").value(t.latenessMaxMs).endObject();
     j.key("stalls").value(static_cast<uint64_t>(t.stalls));
+    j.key("lostPeriods").value(static_cast<uint64_t>(t.lostPeriods));
     j.key("cpuUsPerPeriod").beginObject().key("insideCallbackMean").value(t.insideUs.mean);
     j.key("insideCallbackP99").value(t.insideUs.p99).key("insideCallbackMax").value(t.insideUs.max);
     j.key("callbackThread").value(threadCpuUsPerPeriod_).key("process").value(processCpuUsPerPeriod_).endObject();

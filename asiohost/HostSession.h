@@ -145,7 +145,11 @@ class HostSession {
   std::atomic<bool> streaming_{false};
   bool streamEnded_ = false;
   Counters endOfStream_{};
-  uint64_t threadCpuFirst_ = 0, threadCpuLast_ = 0, threadCpuLastSwitch_ = 0;
+  // Callback-thread CPU, sampled on the thread that delivers the switches: a driver may
+  // deliver the first on the thread that called start and the rest on its own, so the
+  // figure spans only samples of one thread.
+  uint64_t threadCpuFirst_ = 0, threadCpuLast_ = 0, threadCpuFirstSwitch_ = 0, threadCpuLastSwitch_ = 0;
+  DWORD threadCpuThread_ = 0;
   double threadCpuUsPerPeriod_ = 0, processCpuUsPerPeriod_ = 0;
 
   static std::atomic<HostSession*> active_;

@@ -110,6 +110,10 @@ const char* helpText() {
          "                        (default: $TESSALINE_VIRTUAL_DEVICE_WAV when set)\n"
          "      --rates LIST      bench: rates to sweep (default --rate, else 48000,384000)\n"
          "      --buffers-ms LIST bench: buffer durations (default 10,5,4,3,2 and the minimum)\n"
+         "      --cycles N        create, init, createBuffers, start, stop, dispose and release\n"
+         "                        the driver N times (a few switches each, or -t), then print\n"
+         "                        handle and memory figures\n"
+         "      --loopback        play: input 0 carries output 0 back; count where it departs\n"
          "      --json FILE       write a JSON summary (- for standard output)\n"
          "      --timeout-ms MS   limit of every wait on the driver (default 5000)\n"
          "  -q, --quiet           no live status line\n"
@@ -159,11 +163,12 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       haveCommand = true;
       continue;
     }
-    static const char* const kFlags[] = {"-q", "--quiet"};
-    const bool isFlag = a == kFlags[0] || a == kFlags[1];
+    static const char* const kFlags[] = {"-q", "--quiet", "--loopback"};
+    const bool isFlag = a == kFlags[0] || a == kFlags[1] || a == kFlags[2];
     if (isFlag) {
       if (inlineValue) return fail("option '" + a + "' takes no value");
-      o.quiet = true;
+      if (a == "--loopback") o.loopback = true;
+      else o.quiet = true;
       continue;
     }
     static const char* const kValued[] = {"-d",
@@ -197,7 +202,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
                                           "--buffers-ms",
                                           "--output-ready",
                                           "--expect-bits",
-                                          "--timeout-ms"};
+                                          "--timeout-ms",
+                                          "--cycles"};
     bool known = false;
     for (const char* k : kValued) known = known || a == k;
     if (!known) return fail("unknown option '" + a + "'");
@@ -238,6 +244,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     } else if (a == "--json") {
       if (value.empty()) return fail(bad);
       o.jsonFile = value;
+    } else if (a == "--cycles") {
+      if (!toInt(value, o.cycles) || o.cycles < 1 || o.cycles > 1000000) return fail(bad + " (1 to 1000000)");
     } else if (a == "-c" || a == "--channels") {
       if (!toChannelList(value, o.outputs)) return fail(bad);
     } else if (a == "--rates") {
@@ -277,7 +285,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     if (signalGiven && o.signal != SignalKind::Marker) return fail("latency plays its own marker signal");
     o.signal = SignalKind::Marker;
   }
-  if (o.seconds < 0) o.seconds = o.command == Command::Latency || o.command == Command::Bench ? 3 : 5;
+  // A soak cycle streams a few switches unless a time is given.
+  if (o.seconds < 0) o.seconds = o.cycles > 0 ? 0 : o.command == Command::Latency || o.command == Command::Bench ? 3 : 5;
   return r;
 }
 

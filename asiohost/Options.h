@@ -35,6 +35,8 @@ struct Options {
   bool quiet = false;             // no live status line
   std::vector<double> rates;      // bench: rates to sweep (empty: --rate, else 48000 and 384000)
   std::vector<double> buffersMs;  // bench: buffer durations (empty: 10, 5, 4, 3, 2 ms and the minimum)
+  int cycles = 0;                 // > 0: create..release the driver this many times (soak)
+  bool loopback = false;          // play: input 0 loops output 0 back; count its glitches
 };
 
 struct ParseResult {

@@ -1,5 +1,7 @@
 #include "Runner.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -41,9 +43,10 @@ void printFigures(FILE* out, const HostSession& s) {
                static_cast<unsigned long long>(c.overloads));
   std::fprintf(
       out,
-      "Callback interval (ms): mean %.3f, median %.3f, p99 %.3f, max %.3f; lateness p99 %.3f, max %.3f; stalls %zu\n",
+      "Callback interval (ms): mean %.3f, median %.3f, p99 %.3f, max %.3f; lateness p99 %.3f, max %.3f; stalls %zu; "
+      "lost periods %zu\n",
       t.intervalMs.mean, t.intervalMs.median, t.intervalMs.p99, t.intervalMs.max, t.latenessP99Ms, t.latenessMaxMs,
-      t.stalls);
+      t.stalls, t.lostPeriods);
   // Thread and process times tick coarsely (10 ms and more): zero over a short run means unmeasured.
   char thread[32] = "n/a", process[32] = "n/a";
   if (s.cpuCallbackThreadUsPerPeriod() > 0)
@@ -88,7 +91,33 @@ struct RunState {
   bool compared = false;
   LoopbackLatency loopback;
   bool measuredLoopback = false;
+  Comparison inputComparison;  // --loopback: input 0 against output 0
+  bool comparedInput = false;
 };
+
+// Input 0 against output 0 (--loopback): found after the round trip, then followed frame
+// by frame; where it departs is a glitch.
+void compareLoopbackInput(RunState& st, const HostSession& session) {
+  const size_t outs = session.outputChannels().size(), ins = session.inputChannels().size();
+  if (outs == 0 || ins == 0 || session.dsd()) {
+    st.checks.add("input follows the loopback", false, "needs a PCM output and an input");
+    return;
+  }
+  std::vector<int32_t> sent(session.sentFrames());
+  for (size_t f = 0; f < sent.size(); ++f) sent[f] = session.sent()[f * outs];
+  WavAudio captured;
+  captured.rate = static_cast<uint32_t>(session.streamRate());
+  captured.channels = 1;
+  captured.samples.resize(session.capturedFrames());
+  for (size_t f = 0; f < captured.samples.size(); ++f) captured.samples[f] = session.captured()[f * ins];
+  // The input trails the output by the round trip: the sent stream ends that much early.
+  const size_t roundTripReach = captured.rate;
+  if (sent.size() > roundTripReach) sent.resize(sent.size() - roundTripReach);
+  st.inputComparison = comparePlayed(sent, 1, {0}, captured, roundTripReach);
+  st.comparedInput = true;
+  st.checks.add("input follows the loopback", st.inputComparison.aligned && st.inputComparison.bitExact,
+                st.inputComparison.summary());
+}
 
 bool isDsdRate(double r) { return r == 2822400 || r == 5644800 || r == 11289600; }
 
@@ -112,7 +141,12 @@ StreamSetup setupFor(const Options& o) {
     if (setup.outputs.empty()) setup.outputs = {0};
     if (setup.inputs.empty()) setup.inputs = {0};
   }
-  const bool keep = !o.recordFile.empty() || !o.playedFile.empty() || o.command == Command::Latency;
+  if (o.loopback && o.command == Command::Play) {
+    setup.wantInputs = true;
+    if (setup.inputs.empty()) setup.inputs = {0};
+  }
+  const bool keep =
+      !o.recordFile.empty() || !o.playedFile.empty() || o.command == Command::Latency || (o.loopback && o.command == Command::Play);
   if (keep) setup.keepSeconds = o.command == Command::Check ? 60 : o.seconds + 1;
   return setup;
 }
@@ -176,6 +210,8 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
     addLoopbackCheck(st, session);
   }
 
+  if (o.loopback && o.command == Command::Play) compareLoopbackInput(st, session);
+
   const ULONG left = driver.reset();
   st.checks.add("release drops the last reference", left == 0, "Release returned " + std::to_string(left));
   if (!o.playedFile.empty()) {
@@ -212,7 +248,18 @@ void writeSummary(JsonWriter& j, const Options& o, const HostSession& session, c
         .value(static_cast<uint64_t>(c.comparedFrames))
         .key("summary")
         .value(c.summary())
+        .key("glitches")
+        .value(static_cast<uint64_t>(c.glitches))
+        .key("glitchFrames")
+        .value(static_cast<uint64_t>(c.glitchFrames))
         .endObject();
+  }
+  if (st.comparedInput) {
+    const Comparison& c = st.inputComparison;
+    j.key("loopbackInput").beginObject().key("aligned").value(c.aligned).key("bitExact").value(c.bitExact);
+    j.key("roundTripFrames").value(static_cast<uint64_t>(c.offsetFrames));
+    j.key("glitches").value(static_cast<uint64_t>(c.glitches)).key("glitchFrames").value(static_cast<uint64_t>(c.glitchFrames));
+    j.key("summary").value(c.summary()).endObject();
   }
   if (st.measuredLoopback) {
     const double rate = session.streamRate();
@@ -251,8 +298,9 @@ int runBench(DriverRef& driver, HostSession& session, const Options& o, HWND sys
   const std::vector<double> durations = o.buffersMs.empty() ? std::vector<double>{10, 5, 4, 3, 2} : o.buffersMs;
   std::fprintf(out, "Driver \"%s\": %.1f s per row, time info %s\n", session.facts().name.c_str(), o.seconds,
                o.timeInfo ? "on" : "off");
-  std::fprintf(out, "%8s %9s %7s %8s %6s %6s %11s %11s %10s %10s %10s  %s\n", "rate", "buffer ms", "frames", "switches",
-               "stalls", "resets", "late p99 ms", "late max ms", "cb cpu us", "thread us", "process us", "checks");
+  std::fprintf(out, "%8s %9s %7s %8s %6s %6s %6s %11s %11s %10s %10s %10s  %s\n", "rate", "buffer ms", "frames",
+               "switches", "lost", "stalls", "resets", "late p99 ms", "late max ms", "cb cpu us", "thread us",
+               "process us", "checks");
   std::vector<BenchRow> rows;
   int status = 0;
   for (double rate : rates) {
@@ -306,8 +354,8 @@ int runBench(DriverRef& driver, HostSession& session, const Options& o, HWND sys
         if (row.processCpuUs > 0) std::snprintf(process, sizeof process, "%.1f", row.processCpuUs);
         const std::string verdict =
             row.failedChecks ? std::to_string(row.failedChecks) + " failed (" + row.firstFailure + ")" : "ok";
-        std::fprintf(out, "%8.0f %9.2f %7d %8llu %6zu %6llu %11.3f %11.3f %10.1f %10s %10s  %s\n", rate, ms, frames,
-                     static_cast<unsigned long long>(row.switches), t.stalls,
+        std::fprintf(out, "%8.0f %9.2f %7d %8llu %6zu %6zu %6llu %11.3f %11.3f %10.1f %10s %10s  %s\n", rate, ms,
+                     frames, static_cast<unsigned long long>(row.switches), t.lostPeriods, t.stalls,
                      static_cast<unsigned long long>(row.resets), t.latenessP99Ms, t.latenessMaxMs, t.insideUs.mean,
                      thread, process, verdict.c_str());
       }
@@ -321,6 +369,7 @@ int runBench(DriverRef& driver, HostSession& session, const Options& o, HWND sys
     rowsJson.beginObject().key("rate").value(r.rate).key("bufferFrames").value(r.frames);
     rowsJson.key("bufferMs").value(r.frames ? 1000.0 * r.frames / r.rate : 0.0).key("switches").value(r.switches);
     rowsJson.key("stalls").value(static_cast<uint64_t>(r.timing.stalls)).key("resetRequests").value(r.resets);
+    rowsJson.key("lostPeriods").value(static_cast<uint64_t>(r.timing.lostPeriods));
     rowsJson.key("latenessP99Ms").value(r.timing.latenessP99Ms).key("latenessMaxMs").value(r.timing.latenessMaxMs);
     rowsJson.key("cpuInsideCallbackUs").value(r.timing.insideUs.mean).key("cpuCallbackThreadUs").value(r.threadCpuUs);
     rowsJson.key("cpuProcessUs").value(r.processCpuUs).key("failedChecks").value(static_cast<uint64_t>(r.failedChecks));
@@ -336,7 +385,104 @@ int runBench(DriverRef& driver, HostSession& session, const Options& o, HWND sys
   return status;
 }
 
+// What the process holds, for the soak: where new handles land (handles are reused
+// lowest-first, so a leaked one moves it up; the handle count is 0 under some Wines),
+// the handle count, private bytes and the process heap's blocks in use.
+struct ProcessFigures {
+  uintptr_t handleWatermark = 0;
+  DWORD handleCount = 0;
+  uint64_t privateBytes = 0;
+  uint64_t heapBytes = 0, heapBlocks = 0;
+};
+
+ProcessFigures measureProcess() {
+  ProcessFigures f;
+  HANDLE batch[32];
+  for (HANDLE& h : batch) {
+    h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    f.handleWatermark = std::max(f.handleWatermark, reinterpret_cast<uintptr_t>(h));
+  }
+  for (HANDLE h : batch)
+    if (h) CloseHandle(h);
+  GetProcessHandleCount(GetCurrentProcess(), &f.handleCount);
+  PROCESS_MEMORY_COUNTERS_EX m{};
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m))
+    f.privateBytes = m.PrivateUsage;
+  // The process heap's blocks in use (HeapSummary is missing from some Wines).
+  HANDLE heap = GetProcessHeap();
+  if (HeapLock(heap)) {
+    PROCESS_HEAP_ENTRY e{};
+    while (HeapWalk(heap, &e)) {
+      if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+        f.heapBytes += e.cbData;
+        ++f.heapBlocks;
+      }
+    }
+    HeapUnlock(heap);
+  }
+  return f;
+}
+
+void printProcess(FILE* out, const char* when, const ProcessFigures& f) {
+  std::fprintf(out,
+               "%-22s handle watermark %6llu, handle count %5lu, private %8.1f KiB, heap in use %8.1f KiB in %llu "
+               "blocks\n",
+               when, static_cast<unsigned long long>(f.handleWatermark), static_cast<unsigned long>(f.handleCount),
+               f.privateBytes / 1024.0, f.heapBytes / 1024.0, static_cast<unsigned long long>(f.heapBlocks));
+}
+
 }  // namespace
+
+int runCycles(const InstalledDriver& installed, const Options& o, HWND sysHandle, CallGuard& guard, FILE* out) {
+  Options play = o;
+  play.command = Command::Play;
+  const StreamSetup setup = setupFor(play);
+  const double seconds = o.seconds > 0 ? o.seconds : 0;
+  std::fprintf(out, "Cycles: %d x (create, init, createBuffers, start, %s, stop, disposeBuffers, release)\n",
+               o.cycles, seconds > 0 ? "stream" : "8 switches");
+  const ProcessFigures start = measureProcess();
+  ProcessFigures warm;
+  int status = 0;
+  size_t failedCycles = 0, refusedReleases = 0;
+  for (int i = 0; i < o.cycles; ++i) {
+    std::string error;
+    DriverRef driver = guard.call("CoCreateInstance", [&] { return createDriver(installed, error); });
+    if (!driver) {
+      std::fprintf(stderr, "asiohost: cycle %d: %s\n", i + 1, error.c_str());
+      return 3;
+    }
+    {
+      HostSession session(driver.get(), guard, out);
+      CheckList checks;
+      Failure failure = Failure::None;
+      bool ok = session.init(sysHandle, error) && session.prepare(setup, checks, failure, error);
+      if (ok) {
+        ok = session.stream(seconds, seconds > 0 ? 0 : 8, false, checks, error);
+        session.dispose(checks);
+      }
+      if (!ok || !checks.allPassed()) {
+        if (failedCycles++ == 0) std::fprintf(out, "cycle %d failed: %s\n", i + 1, error.c_str());
+        status = 1;
+      }
+    }
+    if (driver.reset() != 0) ++refusedReleases;
+    if (i == 0) warm = measureProcess();
+  }
+  const ProcessFigures end = measureProcess();
+  printProcess(out, "before the first cycle", start);
+  printProcess(out, "after the first cycle", warm);
+  printProcess(out, "after the last cycle", end);
+  const long long handleGrowth =
+      static_cast<long long>(end.handleWatermark) - static_cast<long long>(warm.handleWatermark);
+  const double privateGrowth = (static_cast<double>(end.privateBytes) - static_cast<double>(warm.privateBytes)) / 1024.0;
+  const double heapGrowth = (static_cast<double>(end.heapBytes) - static_cast<double>(warm.heapBytes)) / 1024.0;
+  std::fprintf(out,
+               "Growth after the first cycle: handle watermark %+lld, private %+.1f KiB, heap in use %+.1f KiB; "
+               "failed cycles %zu, releases that did not drop the last reference %zu\n",
+               handleGrowth, privateGrowth, heapGrowth, failedCycles, refusedReleases);
+  if (refusedReleases) status = 1;
+  return status;
+}
 
 int runOnDriver(DriverRef driver, const Options& o, HWND sysHandle, CallGuard& guard, FILE* out) {
   RunState st;

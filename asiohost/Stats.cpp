@@ -40,6 +40,11 @@ TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs) 
   }
   t.intervalMs = distributionOf(std::move(intervals));
   t.insideUs = distributionOf(std::move(inside));
+  if (n > 1 && nominalPeriodMs > 0) {
+    const double periods = (r[n - 1].arrivalNs - r[0].arrivalNs) / 1e6 / nominalPeriodMs;
+    const double elapsed = std::floor(periods + 0.25) + 1;  // whole periods, with room for jitter
+    if (elapsed > static_cast<double>(n)) t.lostPeriods = static_cast<size_t>(elapsed) - n;
+  }
   if (t.intervalMs.count) {
     t.latenessP99Ms = t.intervalMs.p99 - nominalPeriodMs;
     t.latenessMaxMs = t.intervalMs.max - nominalPeriodMs;

@@ -22,6 +22,9 @@ struct TimingFigures {
   double latenessP99Ms = 0;  // interval minus the nominal period
   double latenessMaxMs = 0;
   size_t stalls = 0;      // intervals longer than two periods: the double buffer ran dry
+  // Periods that passed without a switch: the periods elapsed between the first and the
+  // last switch (by arrival time) beyond the switches that came.
+  size_t lostPeriods = 0;
   Distribution insideUs;  // host time spent inside the callback
 };
 TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs);

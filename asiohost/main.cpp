@@ -119,6 +119,12 @@ int main() {
     std::fprintf(stderr, "asiohost: cannot start the watchdog thread\n");
     return 3;
   }
+  if (o.cycles > 0) {
+    HiddenWindow window;
+    const int status = runCycles(*chosen, o, window.hwnd, guard, stdout);
+    std::fflush(stdout);
+    return status;
+  }
   DriverRef driver = guard.call("CoCreateInstance", [&] { return createDriver(*chosen, error); });
   if (!driver) {
     std::fprintf(stderr, "asiohost: %s\n", error.c_str());

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 #include <ks.h>
 #include <hidsdi.h>
 #include <hidpi.h>
@@ -49,6 +50,15 @@ struct DeviceSeam {
 
   // Core Audio: only CoCreateInstance of the MMDeviceEnumerator goes through here.
   HRESULT(WINAPI* coCreateInstance)(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* out);
+
+  // Device installation (the co-installer): class-installer calls such as DIF_REMOVE,
+  // and re-enumeration from a located device node.
+  BOOL(WINAPI* callClassInstaller)(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA devInfo);
+  CONFIGRET(WINAPI* locateDevNode)(PDEVINST devInst, DEVINSTID_A deviceId, ULONG flags);
+  CONFIGRET(WINAPI* reenumerateDevNode)(DEVINST devInst, ULONG flags);
+  // The system restart the co-installer may start; the virtual device records it instead.
+  BOOL(WINAPI* initiateShutdown)(LPSTR machine, LPSTR message, DWORD timeoutSeconds, BOOL forceClose,
+                                 BOOL reboot);
 };
 
 // The table in use. On first use it is the system's, or the virtual DAC's when the

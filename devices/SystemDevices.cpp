@@ -52,6 +52,10 @@ const DeviceSeam kSystemDevices = {
     HidD_FreePreparsedData,
     HidP_GetCaps,
     CoCreateInstance,
+    SetupDiCallClassInstaller,
+    CM_Locate_DevNodeA,
+    CM_Reenumerate_DevNode,
+    InitiateSystemShutdownA,
 };
 
 }  // namespace

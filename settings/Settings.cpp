@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include <sddl.h>
+
 #include "RegKey.h"
 
 namespace tess {
@@ -71,11 +73,30 @@ bool savePanelSettings(uint32_t bufferSize, uint32_t bitsPerSample) {
   return ok;
 }
 
+BlockSecurity::BlockSecurity() {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorA(kStatusBlockSecurity, SDDL_REVISION_1, &sd, nullptr)) {
+    m_sd = sd;
+    m_attributes.nLength = sizeof m_attributes;
+    m_attributes.lpSecurityDescriptor = sd;
+    m_attributes.bInheritHandle = FALSE;
+  }
+}
+
+BlockSecurity::~BlockSecurity() {
+  if (m_sd) LocalFree(m_sd);
+}
+
 bool CStatusBlockMapping::attach(BlockSide side, uint32_t* driverPcmRate, const char* name) {
   close();
   m_mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, name);
   if (!m_mapping) {
-    m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kStatusBlockSize, name);
+    // Whoever creates it (the elevated control panel, a host at medium integrity), the
+    // other side must be able to open it: an explicit descriptor instead of the
+    // creator's default one. Without it (it cannot be built) the default is used.
+    BlockSecurity security;
+    m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0, kStatusBlockSize,
+                                   name);
     if (!m_mapping) return false;
     // Another process may have created it between our open and create: then it is theirs.
     m_created = GetLastError() != ERROR_ALREADY_EXISTS;

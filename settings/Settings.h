@@ -35,6 +35,25 @@ BlockSettings readBlockSettings();
 // Control panel: writes its own two settings back ("BufferSize", "BitsPerSample").
 bool savePanelSettings(uint32_t bufferSize, uint32_t bitsPerSample);
 
+// The status block's security: read and write for the interactive user's processes,
+// SYSTEM and administrators, with a medium mandatory label so that an elevated creator
+// does not lock out a host running at medium integrity.
+inline constexpr char kStatusBlockSecurity[] = "D:(A;;GRGW;;;IU)(A;;GA;;;SY)(A;;GA;;;BA)S:(ML;;NW;;;ME)";
+
+// The descriptor above as creation attributes; null attributes when it cannot be built.
+class BlockSecurity {
+ public:
+  BlockSecurity();
+  ~BlockSecurity();
+  BlockSecurity(const BlockSecurity&) = delete;
+  BlockSecurity& operator=(const BlockSecurity&) = delete;
+  SECURITY_ATTRIBUTES* attributes() { return m_sd ? &m_attributes : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR m_sd = nullptr;
+  SECURITY_ATTRIBUTES m_attributes{};
+};
+
 // Which program attaches: they differ only in what the creator loads into the block.
 enum class BlockSide { Driver, ControlPanel };
 

@@ -68,6 +68,13 @@ bool StatusBlockView::readSettings(BlockSettings& out) const {
 
 bool StatusBlockView::claim(const Identity& id) {
   if (!free()) return false;
+  // Two processes may claim at once: the first owner word is taken with one exchange, so
+  // only one of them goes on (an identity whose first word is 0 cannot race this way).
+  uint32_t expected = 0;
+  const uint32_t first = identityWord(id, 0);
+  if (first != 0 &&
+      !__atomic_compare_exchange_n(&ownerWords(m_p)[0], &expected, first, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+    return false;
   put(m_p->state, kStateLoaded);
   for (int i = 0; i < 4; ++i) put(ownerWords(m_p)[i], identityWord(id, i));
   markChanged();
@@ -157,10 +164,12 @@ bool StatusBlockView::publishDopFlags(const Identity& id, uint32_t dsd, uint32_t
   return true;
 }
 
+// Test-and-clear with one exchange (atomic across processes too): a load then a store
+// would lose a request or publication landing between them.
+inline bool takeWord(uint32_t& word) { return __atomic_exchange_n(&word, 0u, __ATOMIC_ACQ_REL) != 0; }
+
 bool StatusBlockView::takeResetRequest(const Identity& id) {
-  if (!ownedBy(id) || get(m_p->resetRequest) == 0) return false;
-  put(m_p->resetRequest, 0);
-  return true;
+  return ownedBy(id) && takeWord(m_p->resetRequest);
 }
 
 bool StatusBlockView::publishRate(uint32_t rate) {
@@ -197,17 +206,9 @@ bool StatusBlockView::requestReset() {
   return true;
 }
 
-bool StatusBlockView::takeChanged() {
-  if (!valid() || __atomic_load_n(&m_p->changed, __ATOMIC_ACQUIRE) == 0) return false;
-  put(m_p->changed, 0);
-  return true;
-}
+bool StatusBlockView::takeChanged() { return valid() && takeWord(m_p->changed); }
 
-bool StatusBlockView::takeShowPanel() {
-  if (!valid() || get(m_p->showPanel) == 0) return false;
-  put(m_p->showPanel, 0);
-  return true;
-}
+bool StatusBlockView::takeShowPanel() { return valid() && takeWord(m_p->showPanel); }
 
 uint32_t StatusBlockView::state() const { return valid() ? get(m_p->state) : 0; }
 

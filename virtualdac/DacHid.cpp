@@ -20,7 +20,7 @@ PreparsedData* findPreparsed(Dac& dac, PHIDP_PREPARSED_DATA data) {
 }  // namespace
 
 BOOL WINAPI writeFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED ov) {
-  {
+  for (;;) {
     DacGuard guard;
     Dac* dac = guard.dac();
     HandleObject* object = dac ? dac->find(h, ObjectKind::Hid) : nullptr;
@@ -30,6 +30,19 @@ BOOL WINAPI writeFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVE
       if (object->dead || dac->familyRemoved(hid.device)) return failWith(ERROR_DEVICE_NOT_CONNECTED);
       // The HID class driver takes exactly one whole output report per write.
       if (!data || hid.outputLength == 0 || size != hid.outputLength) return failWith(ERROR_INVALID_PARAMETER);
+      if (hid.isDac && dac->config.hidRefusesReports) {
+        if (ov) {
+          ov->Internal = kStatusPending;
+          ov->InternalHigh = 0;
+          if (ov->hEvent) ResetEvent(reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{1}));
+          dac->heldReports.push_back(DeferredCompletion{ov, h, kStatusCancelled, 0, 0});
+          return failWith(ERROR_IO_PENDING);
+        }
+        // A plain write waits for the device like the caller's thread would.
+        guard.unlock();
+        Sleep(10);
+        continue;
+      }
       if (hid.isDac) {
         const auto* bytes = static_cast<const uint8_t*>(data);
         dac->hidReports.emplace_back(bytes, bytes + size);
@@ -39,6 +52,7 @@ BOOL WINAPI writeFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVE
       return TRUE;
     }
     if (dac && dac->handles.count(h)) return failWith(ERROR_INVALID_FUNCTION);
+    break;
   }
   return WriteFile(h, data, size, written, ov);
 }

@@ -82,6 +82,7 @@ struct StreamRequest {
   uint32_t frames = 0;  // frames the packet holds (write) or can hold (read)
   bool scheduled = false;
   int64_t due = 0;
+  uint64_t missedFrames = 0;  // periods without data before it: silence played, or not recorded
 };
 
 struct PinRecord;  // inspection record of a DAC pin
@@ -161,6 +162,8 @@ struct Dac {
   std::map<HANDLE, HandleObject> handles;
   std::vector<std::unique_ptr<PreparsedData>> preparsed;
   std::deque<DeferredCompletion> deferred;
+  // HID writes the device has not taken (hidRefusesReports); fileEvent is the HID handle.
+  std::vector<DeferredCompletion> heldReports;
   std::map<uint32_t, PinRecord> dacPins;
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;

@@ -132,7 +132,7 @@ uint32_t queueStream(Dac& dac, Pin& pin, bool write, void* out, DWORD outSize, L
   pin.queue.push_back(r);
   if (pin.state == kStateRun) {
     const int64_t now = nowTicks();
-    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now);
+    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now, &pin.queue.back().missedFrames);
     pin.queue.back().scheduled = true;
   }
   if (record) {
@@ -369,6 +369,15 @@ BOOL WINAPI closeHandle(HANDLE h) {
       // A pended completion that would signal this handle's own event signals nothing.
       for (DeferredCompletion& d : dac->deferred) {
         if (d.fileEvent == h) d.fileEvent = nullptr;
+      }
+      // Closing a HID handle cancels the reports still waiting on it.
+      for (auto held = dac->heldReports.begin(); held != dac->heldReports.end();) {
+        if (held->fileEvent != h) {
+          ++held;
+          continue;
+        }
+        completeOverlapped(held->ov, nullptr, kStatusCancelled, 0);
+        held = dac->heldReports.erase(held);
       }
       if (it->second.kind == ObjectKind::Pin) {
         Pin& pin = *it->second.pin;

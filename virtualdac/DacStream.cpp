@@ -9,8 +9,10 @@ namespace tess::vdac::detail {
 namespace {
 
 // Within one pass, render packets due this close to a due capture packet complete first,
-// so that loopback hands a capture packet the frames played in the same period.
-constexpr int64_t kLoopbackLead = kTicksPerSecond / 200;  // 5 ms
+// so that loopback hands a capture packet the frames played in the same period. Pins of
+// one device share a grid, so this only covers the device thread's wake-up; it stays
+// below the shortest period so that render never completes a period early.
+constexpr int64_t kLoopbackLead = kTicksPerSecond / 1000;  // 1 ms
 
 }  // namespace
 
@@ -61,6 +63,22 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
   PinRecord* record = pin.record;
   if (status == kStatusSuccess) {
     const uint32_t blockAlign = pin.format.blockAlign;
+    if (r.missedFrames && record) {
+      ++record->stats.periodsMissed;
+      record->stats.framesMissed += r.missedFrames;
+    }
+    if (r.write && r.missedFrames) {
+      // The device played silence while it had nothing: the WAV and the loopback hear it.
+      const std::vector<uint8_t> silence(static_cast<size_t>(r.missedFrames) * blockAlign, 0);
+      if (record) {
+        record->stats.bytesPlayed += silence.size();
+        record->played.append(silence.data(), silence.size(), config.playedRecordLimit);
+      }
+      if (pin.wav.isOpen()) pin.wav.append(silence.data(), silence.size());
+      if (config.loopback && captureRunning()) loopback.push(silence.data(), r.missedFrames, pin.format);
+    } else if (!r.write && r.missedFrames && config.loopback) {
+      loopback.drop(r.missedFrames);  // played while nothing was recording
+    }
     if (r.write) {
       const auto* data = static_cast<const uint8_t*>(header->Data);
       const size_t bytes = size_t{r.frames} * blockAlign;
@@ -156,6 +174,8 @@ int64_t Dac::service(int64_t now) {
 void Dac::failEverything() {
   for (DeferredCompletion& d : deferred) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
   deferred.clear();
+  for (DeferredCompletion& d : heldReports) completeOverlapped(d.ov, d.fileEvent, kStatusCancelled, 0);
+  heldReports.clear();
   for (auto& [handle, object] : handles) {
     if (object.kind == ObjectKind::Pin) cancelQueue(*object.pin, kStatusCancelled);
   }

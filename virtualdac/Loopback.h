@@ -17,15 +17,23 @@ class LoopbackFifo {
   explicit LoopbackFifo(size_t maxFrames = 384000 * 2) : maxFrames_(maxFrames) {}
 
   void push(const uint8_t* data, size_t frames, const StreamFormat& format);
-  // Fills frames frames of dst in the given format; frames not yet played are silence.
+  // Fills frames frames of dst in the given format; frames not yet played are silence,
+  // and the frames played later for that same time are skipped when they come, so
+  // capture stays aligned with the device's time.
   void pop(uint8_t* dst, size_t frames, const StreamFormat& format);
+  // Discards up to `frames` frames (played while capture had no request queued).
+  void drop(size_t frames);
   size_t framesHeld() const { return channels_ ? samples_.size() / channels_ : 0; }
-  void clear() { samples_.clear(); }
+  void clear() {
+    samples_.clear();
+    owed_ = 0;
+  }
 
  private:
   size_t maxFrames_;
   uint32_t channels_ = 0;
   std::deque<int32_t> samples_;  // left-justified 32-bit samples, channels_ per frame
+  size_t owed_ = 0;              // frames capture took (as silence) before they were played
 };
 
 // One little-endian sample of `bytes` bytes as a left-justified 32-bit value (bytes

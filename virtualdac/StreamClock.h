@@ -17,8 +17,11 @@ inline int64_t framesToTicks(uint64_t frames, uint32_t rate) {
 
 // A pin's playback position while it runs: packets are played back to back from the
 // origin, so the due time of the n-th packet never drifts. The device buffers a little,
-// so a packet up to kUnderrunTolerance late still plays in its place; one later than
-// that finds the pin run dry, and the clock restarts at its arrival.
+// so a packet up to kUnderrunTolerance late still plays in its place. One later than that
+// finds the pin run dry: as a real DAC does, the device went on at its own pace, playing
+// silence (or recording into nothing) for every period of the packet's size that passed
+// without data, and the packet takes the next period after its arrival. The clock never
+// restarts, so every pin of the device stays on one grid.
 inline constexpr int64_t kUnderrunTolerance = kTicksPerSecond / 500;  // 2 ms
 
 class PinClock {
@@ -28,9 +31,18 @@ class PinClock {
     frames_ = 0;
   }
   // Due time of a packet of `frames` frames that reached the running pin at `arrival`,
-  // played behind everything scheduled so far.
-  int64_t schedule(uint64_t frames, uint32_t rate, int64_t arrival) {
-    if (origin_ + framesToTicks(frames_, rate) + kUnderrunTolerance < arrival) start(arrival);
+  // played behind everything scheduled so far; `missedFrames` (when given) receives the
+  // frames of the periods that passed without data before it.
+  int64_t schedule(uint64_t frames, uint32_t rate, int64_t arrival, uint64_t* missedFrames = nullptr) {
+    uint64_t missed = 0;
+    const int64_t start = origin_ + framesToTicks(frames_, rate);
+    const int64_t period = framesToTicks(frames, rate);
+    if (period > 0 && start + kUnderrunTolerance < arrival) {
+      const uint64_t periods = static_cast<uint64_t>((arrival - start + period - 1) / period);
+      missed = periods * frames;
+      frames_ += missed;
+    }
+    if (missedFrames) *missedFrames = missed;
     frames_ += frames;
     return origin_ + framesToTicks(frames_, rate);
   }

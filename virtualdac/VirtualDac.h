@@ -18,7 +18,9 @@
 //   or ACQUIRE too) and complete in order once the pin runs, each when its frames (DataUsed
 //   for a write, FrameExtent for a read) have played on the device's clock, measured from
 //   when the pin entered RUN; pins started within 50 ms of each other share that origin.
-//   A packet up to 2 ms late still plays in its place; a later one restarts the clock.
+//   A packet up to 2 ms late still plays in its place; after a later one the device has
+//   played silence (capture: recorded nothing) for each period of the packet's size that
+//   passed without data, and counts them (PinStats::periodsMissed, framesMissed).
 //   Resolution is the device thread's millisecond wake-up.
 // - State changes are single steps (else ERROR_BAD_COMMAND); STOP and KSRESET_BEGIN
 //   cancel what is queued (ERROR_OPERATION_ABORTED); I/O is refused in STOP
@@ -88,6 +90,10 @@ struct DacConfig {
   std::string wavPath;                  // render stream written here when not empty
   size_t playedRecordLimit = 64u << 20; // bytes of played audio kept per pin for inspection
   bool hid = true;                      // the HID interface is present
+  // The HID interface never takes an output report: an overlapped write stays pending
+  // until its handle is closed (then it completes cancelled), a plain write blocks until
+  // reports are taken again (setHidAccepting) or the device is uninstalled.
+  bool hidRefusesReports = false;
   uint16_t hidOutputReportLength = 64;
   uint16_t hidInputReportLength = 64;
   bool foreignHidDevice = true;         // a HID keyboard listed before the DAC's interface
@@ -123,6 +129,7 @@ void setRemoved(bool removed);          // gone from enumeration; open handles f
 void setLoopback(bool on);
 void setShortCaptureFrames(uint32_t frames);
 void setWavPath(const std::string& path);  // takes effect at the next render pin creation
+void setHidAccepting(bool accepting);      // see DacConfig::hidRefusesReports
 
 // Inspection.
 struct PinStats {
@@ -132,6 +139,9 @@ struct PinStats {
   uint64_t writesCompleted = 0, readsCompleted = 0;
   uint64_t bytesPlayed = 0, bytesCaptured = 0;
   uint64_t requestsCancelled = 0, requestsRejected = 0;
+  // Periods the device found no request for (underruns: played as silence; for capture:
+  // not recorded), counted once per late request, and their frames.
+  uint64_t periodsMissed = 0, framesMissed = 0;
   uint32_t queued = 0, maxQueued = 0;
   uint32_t timesCreated = 0;
   std::vector<uint32_t> stateHistory;  // every state set, in order

@@ -6,7 +6,8 @@
 // direction. Period n (n = sample position / buffer size, the first period being 0) uses
 // host half n & 1. The host's output written in the switch of period n leaves in render
 // packet (n + 2) & 7; the capture packet of period n reaches the host in the switch of
-// period n (from period 2 on; the first two switches see zeroed input halves).
+// period n (from period 2 on; the first two switches see zeroed input halves). Read and
+// write of a period are queued together, so a late period costs both sides the same.
 #pragma once
 
 #include <cstdint>
@@ -57,21 +58,18 @@ constexpr uint32_t outputPacket(uint64_t samplePosition, uint32_t bufferSize) {
   return ringIndex(periodIndex(samplePosition, bufferSize) + kPeriodsInFlight);
 }
 
-// Period step: the packet to queue (read before the switch, write after it), two ahead.
+// Period step: the packets to queue (the read and the write, together after the switch),
+// two ahead.
 constexpr uint32_t packetToSubmit(uint64_t samplePosition, uint32_t bufferSize) {
   return ringIndex(periodIndex(samplePosition, bufferSize) + kPeriodsInFlight);
 }
 
-// Capture completion, before the period step advances the position: the completed capture
-// packet and the host input half of the switch about to be delivered.
-constexpr uint32_t inputPacket(uint64_t samplePosition, uint32_t bufferSize) {
-  return ringIndex(periodIndex(samplePosition, bufferSize) + 1);
-}
-constexpr uint32_t inputHalf(uint64_t samplePosition, uint32_t bufferSize) {
-  return halfOf(periodIndex(samplePosition, bufferSize) + 1);
-}
-// Input is copied only once the first packets primed at start (silence) have passed.
-constexpr bool inputCopyDue(uint64_t switchCount) { return switchCount >= kPeriodsInFlight; }
+// Capture completion: the packet that completed goes into the host input half of its own
+// period (its parity), whatever the position says; capture may run ahead of render.
+constexpr uint32_t inputHalf(uint32_t completedPacket) { return completedPacket & 1; }
+// Input is copied only once the first packets primed at start (silence) have passed;
+// `capturePeriod` counts the capture periods completed before this one.
+constexpr bool inputCopyDue(uint64_t capturePeriod) { return capturePeriod >= kPeriodsInFlight; }
 
 // Packets primed with silence and queued by start, before the pins run.
 constexpr bool isPrimedPacket(uint32_t packet) { return packet < kPeriodsInFlight; }

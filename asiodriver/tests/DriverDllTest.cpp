@@ -292,7 +292,10 @@ void expectLayout(const std::string& clsid) {
   DWORD subkeys, values, type = 0;
   countsOf(HKEY_LOCAL_MACHINE, kAsioDriverKey, subkeys, values);
   EXPECT_EQ(subkeys, 0u);
-  EXPECT_EQ(values, 2u);  // "CLSID" and "Driver"
+  EXPECT_EQ(values, 3u);  // "CLSID", "Driver" and "Description"
+  // Hosts show the driver by this name and some treat it as required.
+  EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, kAsioDriverKey, "Description", &type), kDriverName);
+  EXPECT_EQ(type, DWORD(REG_SZ));
   EXPECT_EQ(lstrcmpiA(readSz(HKEY_LOCAL_MACHINE, kAsioDriverKey, "Driver", &type).c_str(), dll.c_str()), 0)
       << readSz(HKEY_LOCAL_MACHINE, kAsioDriverKey, "Driver");
   EXPECT_EQ(type, DWORD(REG_SZ));

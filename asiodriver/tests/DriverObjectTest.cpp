@@ -159,6 +159,11 @@ TEST_F(DriverTest, NativeDsdRatesRideOnTheirCarriers) {
     int32_t s[4];
     ASSERT_EQ(d->getBufferSize(&s[0], &s[1], &s[2], &s[3]), ASE_OK);
     EXPECT_EQ(std::memcmp(s, c.sizes, sizeof s), 0) << c.dsd;
+    // Latencies in the host's units (DSD samples), like the buffer sizes.
+    int32_t in = 0, out = 0;
+    ASSERT_EQ(d->getLatencies(&in, &out), ASE_OK);
+    EXPECT_EQ(in, c.sizes[2]);
+    EXPECT_EQ(out, c.sizes[2]);
     ASIOChannelInfo info{};
     ASSERT_EQ(d->getChannelInfo(&info), ASE_OK);
     EXPECT_EQ(info.type, ASIOSTDSDInt8MSB1);
@@ -168,7 +173,8 @@ TEST_F(DriverTest, NativeDsdRatesRideOnTheirCarriers) {
 
 TEST_F(DriverTest, ASecondInstancePublishesOnlyAnyInstanceFields) {
   choose(100, 32);
-  CLSID first = host::freshClsid(), second = host::freshClsid();
+  // Both from one registration, as hosts create them: one class id, two objects.
+  CLSID first = host::freshClsid(), second = first;
   DriverRef a(first);
   ASSERT_EQ(a.created, S_OK);
   ASSERT_EQ(a->init(nullptr), ASIOTrue);
@@ -187,6 +193,7 @@ TEST_F(DriverTest, ASecondInstancePublishesOnlyAnyInstanceFields) {
   }
   EXPECT_TRUE(sameIdentity(b.owner(), first));  // the second's end frees nothing of the first
   EXPECT_EQ(b.field(kState), uint32_t(kStateInitialized));
+  EXPECT_EQ(a->canSampleRate(kDsd64), ASE_OK);  // the owner still offers DSD
 }
 
 TEST_F(DriverTest, CallsInTheWrongOrderOrWithBadArgumentsAreRefused) {

@@ -39,12 +39,17 @@ ASIOTime* cdeclBufferSwitchTimeInfo(ASIOTime* params, int32_t half, ASIOBool) {
   if (g_host) g_host->onSwitch(half, params);
   return params;
 }
-void cdeclRateChanged(ASIOSampleRate) {
-  if (g_host) g_host->rateChanges++;
+void cdeclRateChanged(ASIOSampleRate rate) {
+  if (!g_host) return;
+  g_host->lastRateChange = rate;
+  g_host->rateChanges++;
 }
-int32_t cdeclMessage(int32_t selector, int32_t, void*, double*) {
+int32_t cdeclMessage(int32_t selector, int32_t value, void*, double*) {
   if (!g_host) return 0;
   switch (selector) {
+    case kAsioSelectorSupported:
+      return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
+             value == kAsioSupportsTimeInfo;
     case kAsioEngineVersion: return 2;
     case kAsioSupportsTimeInfo: return g_host->acceptTimeInfo ? 1 : 0;
     case kAsioResetRequest: g_host->resetRequests++; return 1;
@@ -98,6 +103,7 @@ void Harness::onSwitch(int32_t half, const ASIOTime* time) {
     Switch& s = switches[n];
     s.half = half;
     s.flags = time ? time->timeInfo.flags : 0;
+    s.sampleRate = time ? time->timeInfo.sampleRate : 0;
     ASIOSamples pos{}, stamp{};
     if (time) {
       pos = time->timeInfo.samplePosition;
@@ -132,9 +138,11 @@ void Harness::onSwitch(int32_t half, const ASIOTime* time) {
     framesWritten.store(frame0 + samples);
     if (outputs > 0 && written + halfBytes <= outputLog.front().size()) outputLogBytes.store(written + halfBytes);
   }
+  if (slowSwitchEvery && n % slowSwitchEvery == slowSwitchEvery - 1) Sleep(slowSwitchMs);
   if (callOutputReady) driver->outputReady();
   if (stopInSwitch && n == 2) stopInSwitchResult = driver->stop();
   switchCount.store(n + 1);
+  if (releaseInSwitch && n == 3) driver->Release();  // the driver is not touched after this
 }
 
 }  // namespace host

@@ -30,6 +30,7 @@ struct Switch {
   uint64_t position;
   uint64_t systemTime;
   uint32_t flags;  // time-info flags (0 for plain bufferSwitch)
+  double sampleRate;  // time-info rate (0 for plain bufferSwitch)
 };
 
 struct Harness {
@@ -42,6 +43,9 @@ struct Harness {
   uint32_t sampleBytes = 4;      // bytes per host sample of the output pattern (1 byte per 8 DSD bits: use 1)
   bool writePattern = true;      // fill outputs with a running counter
   bool stopInSwitch = false;     // call stop() from inside the third switch
+  bool releaseInSwitch = false;  // drop the host's reference inside the fourth switch
+  uint32_t slowSwitchEvery = 0;  // every n-th switch takes slowSwitchMs (a host under load)
+  DWORD slowSwitchMs = 0;
   std::atomic<int32_t> stopInSwitchResult{1};
 
   // Buffers: outputs then inputs, as given to createBuffers.
@@ -62,6 +66,7 @@ struct Harness {
   std::atomic<uint32_t> resetRequests{0};
   std::atomic<uint32_t> resyncRequests{0};
   std::atomic<uint32_t> rateChanges{0};
+  std::atomic<double> lastRateChange{0};
   std::atomic<uint64_t> framesWritten{0};
   // Input channel 0's bytes as delivered, switch after switch.
   std::vector<uint8_t> inputLog;

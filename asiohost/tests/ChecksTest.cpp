@@ -137,6 +137,8 @@ TEST(Stats, DistributionAndLateness) {
   EXPECT_NEAR(t.latenessMaxMs, 25.0, 1e-9);
   EXPECT_NEAR(t.intervalMs.median, 10.0, 1e-9);
   EXPECT_NEAR(t.insideUs.mean, 20.0, 1e-9);
+  EXPECT_EQ(t.lostPeriods, 2u);  // 25 ms late with 10 ms periods: two periods without a switch
+  EXPECT_EQ(timingOf(goodRun(101, 480).data(), 101, 10.0).lostPeriods, 0u);
 }
 
 TEST(Json, NestsEscapesAndSeparates) {

@@ -46,6 +46,22 @@ TEST(Compare, FindsTheStreamAfterPrimingAndReportsTheFirstDifference) {
   EXPECT_EQ(c.differentChannel, 1);
   EXPECT_NE(c.summary().find("differs at frame 3000 channel 1"), std::string::npos);
 
+  EXPECT_EQ(c.glitches, 1u);
+  EXPECT_EQ(c.glitchFrames, 1u);
+
+  // A period of silence the device played in the middle, and frames it never played:
+  // two glitches, and the frames they involve.
+  std::vector<int32_t> ramp(2 * 4800);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int32_t>(i + 1) << 8;
+  WavAudio gapped = playedWith(ramp, 960);
+  gapped.samples.insert(gapped.samples.begin() + (960 + 2000) * 2, 480 * 2, 0);
+  gapped.samples.erase(gapped.samples.begin() + (960 + 480 + 4000) * 2, gapped.samples.begin() + (960 + 480 + 4100) * 2);
+  c = comparePlayed(ramp, 2, {0, 1}, gapped, 48000);
+  EXPECT_TRUE(c.aligned);
+  EXPECT_FALSE(c.bitExact);
+  EXPECT_EQ(c.glitches, 2u) << c.summary();
+  EXPECT_EQ(c.glitchFrames, 580u) << c.summary();
+
   // Swapped channels are not the stream; a channel map picks the right columns of a wider file.
   EXPECT_FALSE(comparePlayed(sent, 2, {1, 0}, playedWith(sent, 10), 48000).aligned);
   WavAudio four = playedWith(sent, 10, 4);

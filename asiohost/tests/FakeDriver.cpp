@@ -187,6 +187,13 @@ ASIOError FakeAsioDriver::start() {
   position_ = 0;
   switchCount_ = 0;
   running_ = true;
+  firstPumpSwitch_ = 0;
+  if (faults_.firstSwitchInStart) {
+    position_ = 0;
+    systemTime_ = static_cast<uint64_t>(qpcNs());
+    deliver(0);
+    firstPumpSwitch_ = 1;
+  }
   pump_ = CreateThread(nullptr, 0, &FakeAsioDriver::pumpThread, this, 0, nullptr);
   if (!pump_) {
     running_ = false;
@@ -220,8 +227,8 @@ DWORD WINAPI FakeAsioDriver::lateSwitchThread(void* self) {
 void FakeAsioDriver::runPump() {
   const double periodNs = 1e9 * bufferSize_ / rate_;
   const int64_t t0 = qpcNs();
-  int32_t half = 0;
-  for (uint64_t n = 0; running_; ++n) {
+  int32_t half = static_cast<int32_t>(firstPumpSwitch_ & 1);
+  for (uint64_t n = firstPumpSwitch_; running_; ++n) {
     while (running_ && qpcNs() < t0 + static_cast<int64_t>(n * periodNs)) Sleep(1);
     if (!running_) break;
     uint64_t pos = n * bufferSize_;

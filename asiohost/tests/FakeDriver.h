@@ -23,6 +23,7 @@ struct FakeFaults {
   bool hangInStop = false;       // stop never returns
   bool pcmTypeAtDsd = false;     // DSD rates keep reporting Int32LSB
   bool noTimeInfo = false;       // always plain bufferSwitch, whatever the host says
+  bool firstSwitchInStart = false;  // switch 0 comes on the thread that calls start, the rest on the pump
 };
 
 // Faults from a comma-separated list: "half,position,time,afterstop,init,create,hang,dsdtype,notimeinfo".
@@ -82,6 +83,7 @@ class FakeAsioDriver : public IASIO {
   FakeFaults faults_;
   double rate_ = 48000;
   bool initialised_ = false;
+  uint64_t firstPumpSwitch_ = 0;
   int32_t bufferSize_ = 0;
   ASIOCallbacks callbacks_{};
   bool timeInfo_ = false;

@@ -65,6 +65,32 @@ TEST(HostSession, WellBehavedDriverPassesEveryCheck) {
   }
 }
 
+TEST(HostSession, CallbackThreadCpuCountsOneThreadOnly) {
+  // The first switch on the thread that called start (which has run for a while), the
+  // rest on the driver's thread: the figure must not mix the two threads' times.
+  const DWORD until = GetTickCount() + 200;
+  volatile uint64_t spin = 0;
+  while (GetTickCount() < until) spin = spin + 1;  // this thread's CPU time grows
+  FakeFaults faults;
+  faults.firstSwitchInStart = true;
+  FakeAsioDriver* d = new FakeAsioDriver(faults);
+  Guard g;
+  {
+    HostSession s(d, g.guard, stdout);
+    std::string error;
+    ASSERT_TRUE(s.init(nullptr, error)) << error;
+    CheckList checks;
+    StreamSetup setup;
+    Failure failure;
+    ASSERT_TRUE(s.prepare(setup, checks, failure, error)) << error;
+    s.stream(0.3, 40, false, checks, error);
+    s.dispose(checks);
+    EXPECT_GE(s.cpuCallbackThreadUsPerPeriod(), 0.0);
+    EXPECT_LT(s.cpuCallbackThreadUsPerPeriod(), 1e6) << "a wrapped figure";
+  }
+  EXPECT_EQ(d->Release(), 0u);
+}
+
 TEST(HostSession, BrokenDriversFailTheirCheck) {
   struct Case {
     const char* faults;

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "RegKey.h"
 #include "Settings.h"
 
@@ -302,6 +305,31 @@ TEST(StatusBlockProcesses, PeerOpensWhatWeCreated) {
   EXPECT_EQ(v.field(48), 192000u);  // the peer's any-instance write
   EXPECT_TRUE(v.takeChanged());
   EXPECT_TRUE(v.ownedBy(kParent));  // and it did not take the block
+}
+
+// Whoever creates the block gives it the explicit descriptor: the interactive user's
+// processes may read and write it, and its label is medium (an elevated creator would
+// otherwise lock out a host at medium integrity).
+TEST(StatusBlockProcesses, TheCreatorGivesTheBlockItsExplicitSecurity) {
+  deleteSettingsKey();
+  std::string name = uniqueBlockName("security");
+  CStatusBlockMapping m;
+  ASSERT_TRUE(m.attach(BlockSide::ControlPanel, nullptr, name.c_str()));
+  ASSERT_TRUE(m.created());
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  PACL dacl = nullptr;
+  ASSERT_EQ(GetSecurityInfo(m.handle(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &sd),
+            DWORD(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr);
+  char* text = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                   &text, nullptr));
+  const std::string dacls = text;
+  LocalFree(text);
+  LocalFree(sd);
+  EXPECT_NE(dacls.find(";;;IU)"), std::string::npos) << dacls;  // the interactive user
+  EXPECT_NE(dacls.find(";;;SY)"), std::string::npos) << dacls;
 }
 
 // The peer creates the block and holds it; this process opens it second.

@@ -263,11 +263,17 @@ TEST(StreamClock, DueTimesDoNotDrift) {
   for (int i = 0; i < 3000; ++i) due = clock.schedule(441, 44100, 1000);  // 3000 packets of 10 ms
   EXPECT_EQ(due, 1000 + 30 * kTicksPerSecond);
   // A packet a little late still plays in its place; one arriving after the pin ran dry
-  // starts the clock again at its arrival.
+  // leaves whole periods of silence before it and keeps the grid.
   const int64_t packet = framesToTicks(441, 44100);
-  EXPECT_EQ(clock.schedule(441, 44100, due + kUnderrunTolerance), due + packet);
+  uint64_t missed = 1;
+  EXPECT_EQ(clock.schedule(441, 44100, due + kUnderrunTolerance, &missed), due + packet);
+  EXPECT_EQ(missed, 0u);
   const int64_t late = due + packet + kUnderrunTolerance + 1;
-  EXPECT_EQ(clock.schedule(441, 44100, late), late + packet);
+  EXPECT_EQ(clock.schedule(441, 44100, late, &missed), due + 3 * packet);
+  EXPECT_EQ(missed, 441u);
+  const int64_t later = due + 3 * packet + 2 * packet + 5;  // two periods and a bit
+  EXPECT_EQ(clock.schedule(441, 44100, later, &missed), due + 7 * packet);
+  EXPECT_EQ(missed, 3u * 441);
 }
 
 TEST(Loopback, ConvertsWidthsAndChannels) {
@@ -281,11 +287,32 @@ TEST(Loopback, ConvertsWidthsAndChannels) {
   const uint8_t expected[18] = {0, 0x34, 0x12, 0, 0x78, 0x56, 0, 0xBC, 0x9A, 0, 0xF0, 0xDE, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(0, std::memcmp(got, expected, sizeof expected));
   EXPECT_EQ(fifo.framesHeld(), 0u);
+  fifo.clear();
   fifo.push(played, 2, f16);
   uint8_t mono[8];
   fifo.pop(mono, 2, f32mono);
   const uint8_t expectedMono[8] = {0, 0, 0x34, 0x12, 0, 0, 0xBC, 0x9A};
   EXPECT_EQ(0, std::memcmp(mono, expectedMono, sizeof expectedMono));
+}
+
+TEST(Loopback, StaysOnTheDevicesTimeWhenCaptureRunsAhead) {
+  // Capture that takes frames before they were played gets silence for them, and those
+  // frames are skipped when they are played: what follows keeps its time.
+  StreamFormat f16{2, 16, 16, 48000, 4};
+  LoopbackFifo fifo;
+  const uint8_t frames[12] = {1, 0, 1, 0, 2, 0, 2, 0, 3, 0, 3, 0};
+  uint8_t got[8];
+  fifo.pop(got, 2, f16);  // two frames of time pass with nothing played
+  EXPECT_EQ(got[0] | got[4], 0);
+  fifo.push(frames, 3, f16);  // the first two are late: only the third is heard
+  EXPECT_EQ(fifo.framesHeld(), 1u);
+  fifo.pop(got, 1, f16);
+  EXPECT_EQ(got[0], 3);
+  // Frames played while nothing recorded are dropped, also before they arrive.
+  fifo.drop(2);
+  fifo.push(frames, 3, f16);
+  fifo.pop(got, 1, f16);
+  EXPECT_EQ(got[0], 3);
 }
 
 TEST(WavWriter, FileIsCompleteAfterSync) {
