@@ -11,7 +11,7 @@ SETUP   := $(BUILD)/setup
 # co-installer's build (the certificate it embeds and trusts).
 SIGNING := $(BUILD)/signing
 
-.PHONY: all deps configure build package setup test test-native test-wine test-setup demo bench fuzz clean
+.PHONY: all deps configure build package setup test test-native test-wine test-setup demo bench panel fuzz clean
 
 all: build
 
@@ -63,11 +63,17 @@ demo: deps
 	cmake --build $(WIN64) -j $(JOBS) --target $(DEMO_TARGETS)
 	tools/demo.sh $(WIN64)
 
+# The control panel under Wine with the virtual DAC and the driver streaming (tools/panel.sh).
+panel: deps
+	$(CONFIGURE_WIN64)
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ACPLUI TessalineUsbAudioDevice2ASIO asiohost
+	tools/panel.sh $(WIN64)
+
 # Native kernels, then the driver under the virtual DAC through asiohost (x64 build).
 bench: configure
 	cmake -S . -B $(BENCHB) -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=ON -DTESS_TESTS=OFF
 	cmake --build $(BENCHB) -j $(JOBS)
-	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost remote_bench
 	tools/bench.sh $(BENCHB) $(WIN64)
 
 # Every fuzz target for FUZZ_SECONDS each (default 10 minutes) on the corpus kept in

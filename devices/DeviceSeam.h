@@ -59,6 +59,10 @@ struct DeviceSeam {
   // The system restart the co-installer may start; the virtual device records it instead.
   BOOL(WINAPI* initiateShutdown)(LPSTR machine, LPSTR message, DWORD timeoutSeconds, BOOL forceClose,
                                  BOOL reboot);
+
+  // Device arrival and removal told to a window (WM_DEVICECHANGE).
+  HDEVNOTIFY(WINAPI* registerDeviceNotification)(HANDLE recipient, LPVOID filter, DWORD flags);
+  BOOL(WINAPI* unregisterDeviceNotification)(HDEVNOTIFY notification);
 };
 
 // The table in use. On first use it is the system's, or the virtual DAC's when the

@@ -56,6 +56,8 @@ const DeviceSeam kSystemDevices = {
     CM_Locate_DevNodeA,
     CM_Reenumerate_DevNode,
     InitiateSystemShutdownA,
+    RegisterDeviceNotificationA,
+    UnregisterDeviceNotification,
 };
 
 }  // namespace

@@ -52,7 +52,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
 !ifdef SIGN_CMD
   ; The uninstaller is written at install time: sign it as it is generated.
-  !uninstfinalize '${SIGN_CMD} "%1"'
+  !uninstfinalize '${SIGN_CMD} "%1"' = 0
 !endif
 
 Page directory

@@ -3,10 +3,12 @@
 # builds OUTDIR/Setup.exe from them, signed too; verifies every signature.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
-package=$(cd "$1" && pwd) cert=$2 key=$3 out=$4
-for f in "$cert" "$key"; do
+package=$(cd "$1" && pwd) out=$4
+for f in "$2" "$3"; do
   [ -f "$f" ] || { echo "setup: $f is missing (the co-installer's build makes it)" >&2; exit 1; }
 done
+# Absolute: makensis runs the uninstaller's signing command from the script's folder.
+cert=$(realpath "$2") key=$(realpath "$3")
 version=$(tr -d ' \r\n' < "$here/../VERSION")
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

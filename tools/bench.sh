@@ -12,3 +12,8 @@ hostbench="$(dirname "$0")/../asiohost/scripts/bench-host.sh"
 if [ -n "$win64" ] && [ -f "$win64/asiodriver/TessalineUsbAudioDevice2ASIO.dll" ] && [ -f "$hostbench" ]; then
   sh "$hostbench" "$win64"
 fi
+# The remote-control receiver's figures, when the Windows build has them.
+remotebench="$(dirname "$0")/../panel/remote/scripts/bench-remote.sh"
+if [ -n "$win64" ] && [ -f "$win64/panel/remote/remote_bench.exe" ]; then
+  sh "$remotebench" "$win64"
+fi

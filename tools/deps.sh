@@ -5,7 +5,7 @@ PKGS="make cmake g++ clang libclang-rt-14-dev
  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
  wine wine64 xvfb xauth x11-apps imagemagick
  googletest libbenchmark-dev
- libfreetype-dev fonts-dejavu-core libpng-dev zlib1g-dev pkg-config
+ libfreetype-dev fonts-dejavu-core fonts-liberation libpng-dev zlib1g-dev pkg-config
  nsis osslsigncode openssl xdotool"
 missing=""
 for p in $PKGS; do

@@ -138,13 +138,23 @@ LRESULT CALLBACK CWnd::StaticWindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPAR
     wnd->Detach();
     const LRESULT result = super ? ::CallWindowProcA(super, hWnd, msg, wParam, lParam)
                                  : ::DefWindowProcA(hWnd, msg, wParam, lParam);
-    wnd->PostNcDestroy();
+    if (wnd->m_dispatchDepth > 0) {
+      wnd->m_postNcDestroyPending = true;  // a handler of this window is still running
+    } else {
+      wnd->PostNcDestroy();
+    }
     return result;
   }
   const CurrentMessage saved = wnd->m_current;
   wnd->m_current = CurrentMessage{msg, wParam, lParam};
+  ++wnd->m_dispatchDepth;
   const LRESULT result = wnd->WindowProc(msg, wParam, lParam);
   wnd->m_current = saved;
+  if (--wnd->m_dispatchDepth == 0 && wnd->m_postNcDestroyPending) {
+    // The window went away during the dispatch: the object's last act, nothing after it.
+    wnd->m_postNcDestroyPending = false;
+    wnd->PostNcDestroy();
+  }
   return result;
 }
 
@@ -201,7 +211,40 @@ bool CWnd::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     case WM_DESTROY:
       OnDestroy();
       return true;
+    case WM_DEVICECHANGE:
+      *result = OnDeviceChange(static_cast<UINT>(wParam), static_cast<DWORD_PTR>(lParam));
+      return true;
+    case WM_QUERYDRAGICON:
+      *result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
+      return true;
+    case WM_NOTIFY:
+      return OnNotify(wParam, lParam, result) != FALSE;
+    case WM_HSCROLL:
+      OnHScroll(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+      return true;
+    case WM_VSCROLL:
+      OnVScroll(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+      return true;
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: {
+      HBRUSH brush = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), msg);
+      if (!brush) return false;
+      *result = reinterpret_cast<LRESULT>(brush);
+      return true;
+    }
+    case WM_QUERYENDSESSION:
+      *result = OnQueryEndSession();
+      return true;
+    case WM_ENDSESSION:
+      OnEndSession(static_cast<BOOL>(wParam));
+      *result = 0;
+      return true;
     default:
+      if (msg >= WM_USER) return OnPrivateMessage(msg, wParam, lParam, result);
       return false;
   }
 }
@@ -220,3 +263,12 @@ void CWnd::OnKillFocus(HWND) { Default(); }
 void CWnd::OnCaptureChanged(HWND) { Default(); }
 void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }
 void CWnd::OnDestroy() { Default(); }
+BOOL CWnd::OnDeviceChange(UINT, DWORD_PTR) { return static_cast<BOOL>(Default()); }
+HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
+BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }
+void CWnd::OnHScroll(UINT, UINT, HWND) { Default(); }
+void CWnd::OnVScroll(UINT, UINT, HWND) { Default(); }
+HBRUSH CWnd::OnCtlColor(HDC, HWND, UINT) { return nullptr; }
+BOOL CWnd::OnQueryEndSession() { return static_cast<BOOL>(Default()); }
+void CWnd::OnEndSession(BOOL) { Default(); }
+bool CWnd::OnPrivateMessage(UINT, WPARAM, LPARAM, LRESULT*) { return false; }

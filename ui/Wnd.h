@@ -63,6 +63,9 @@ class CWnd : public CObject {
   UINT_PTR SetTimer(UINT_PTR id, UINT elapse) { return ::SetTimer(m_hWnd, id, elapse, nullptr); }
   bool KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id) != FALSE; }
 
+  // True while a message of this object's window is being handled (handlers may nest).
+  bool IsHandlingMessage() const { return m_dispatchDepth > 0; }
+
   virtual BOOL PreTranslateMessage(MSG* msg);
   virtual void PreSubclassWindow();
   // Dispatches to the handlers below; what no handler takes goes to DefWindowProc.
@@ -90,6 +93,21 @@ class CWnd : public CObject {
   virtual void OnCaptureChanged(HWND newCapture);
   virtual void OnSysCommand(UINT id, LPARAM lParam);
   virtual void OnDestroy();
+  // WM_DEVICECHANGE: the result is the message's (TRUE grants a query).
+  virtual BOOL OnDeviceChange(UINT event, DWORD_PTR data);
+  virtual HCURSOR OnQueryDragIcon();
+  // WM_NOTIFY: TRUE with *result set when handled; the base reflects nothing and says FALSE.
+  virtual BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  virtual void OnHScroll(UINT code, UINT position, HWND scrollBar);
+  virtual void OnVScroll(UINT code, UINT position, HWND scrollBar);
+  // WM_CTLCOLOR*: a brush to paint the control's background, or null for the default.
+  virtual HBRUSH OnCtlColor(HDC dc, HWND control, UINT message);
+  // Session end: a logoff or shutdown asks, then tells (ending TRUE: the process will end).
+  virtual BOOL OnQueryEndSession();
+  virtual void OnEndSession(BOOL ending);
+  // Private and registered messages (WM_USER and above): true when taken, with *result.
+  virtual bool OnPrivateMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
 
  private:
   static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -104,4 +122,8 @@ class CWnd : public CObject {
   };
   CurrentMessage m_current{};
   WNDPROC m_pfnSuper = nullptr;
+  // A handler that destroys its own window gets WM_NCDESTROY inside its dispatch; the object
+  // may delete itself in PostNcDestroy only once every dispatch frame has returned.
+  int m_dispatchDepth = 0;
+  bool m_postNcDestroyPending = false;
 };

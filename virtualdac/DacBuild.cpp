@@ -201,7 +201,8 @@ bool Dac::build(const DacConfig& c) {
   std::snprintf(root, sizeof root, "Software\\Tessaline\\VirtualDac\\%lu", GetCurrentProcessId());
   registryRoot = root;
   wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  return wake != nullptr;
+  coreAudio = buildCoreAudio(*this);
+  return wake != nullptr && coreAudio != nullptr;
 }
 
 }  // namespace tess::vdac::detail

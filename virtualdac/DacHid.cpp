@@ -1,5 +1,4 @@
-// The HID face (attributes, capabilities, output reports recorded in order) and the one
-// COM entry of the seam.
+// The HID face: attributes, capabilities, output reports recorded in order.
 #include <algorithm>
 
 #include "DacInternal.h"
@@ -7,8 +6,6 @@
 namespace tess::vdac::detail {
 
 namespace {
-
-constexpr CLSID kMMDeviceEnumerator{0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
 
 PreparsedData* findPreparsed(Dac& dac, PHIDP_PREPARSED_DATA data) {
   for (auto& p : dac.preparsed) {
@@ -113,15 +110,6 @@ NTSTATUS WINAPI hidGetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps) {
   caps->NumberInputValueCaps = hid.inputLength ? 1 : 0;
   caps->NumberOutputValueCaps = hid.outputLength ? 1 : 0;
   return HIDP_STATUS_SUCCESS;
-}
-
-HRESULT WINAPI coCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* out) {
-  // The virtual DAC has no Core Audio face yet: with it in use no endpoint is there.
-  if (IsEqualCLSID(clsid, kMMDeviceEnumerator)) {
-    if (out) *out = nullptr;
-    return REGDB_E_CLASSNOTREG;
-  }
-  return CoCreateInstance(clsid, outer, context, iid, out);
 }
 
 }  // namespace tess::vdac::detail

@@ -23,6 +23,10 @@
 #include "VirtualDac.h"
 #include "WavWriter.h"
 
+namespace tess::vdac::ca {
+struct World;  // the Core Audio face's endpoints (coreaudio/)
+}
+
 namespace tess::vdac::detail {
 
 // NT status values carried in OVERLAPPED::Internal.
@@ -173,6 +177,7 @@ struct Dac {
   std::string registryRoot;  // HKCU subkey of this process's interface keys
   HANDLE wake = nullptr;
   HANDLE thread = nullptr;
+  std::shared_ptr<ca::World> coreAudio;  // endpoints of the Core Audio face
   HMODULE module = nullptr;  // held by the device thread
 
   // Building and tearing down.
@@ -182,6 +187,14 @@ struct Dac {
 
   HANDLE newHandle(HandleObject object);  // a fresh event stands for the object
   HandleObject* find(HANDLE h, ObjectKind kind);
+  void closeObject(HANDLE h);  // as closing the handle does; nothing when it is not ours
+
+  // Pins, whichever face opens them: a pin instance of a filter in STOP (null when no
+  // handle can be made), and one state step with what the device does on it.
+  HANDLE openPin(int filter, uint32_t pinId, const StreamFormat& format, std::vector<uint8_t> connectFormat);
+  void setPinState(Pin& pin, uint32_t next);
+  // Queues one stream request of `frames` frames (scheduled at once when the pin runs).
+  void enqueue(Pin& pin, PKSSTREAM_HEADER header, LPOVERLAPPED ov, bool write, uint32_t frames);
   bool familyRemoved(int device) const { return device >= 0 && devices[device].removed; }
   bool captureRunning() const;
 
@@ -244,6 +257,14 @@ BOOLEAN WINAPI hidGetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA*);
 BOOLEAN WINAPI hidFreePreparsedData(PHIDP_PREPARSED_DATA);
 NTSTATUS WINAPI hidGetCaps(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
 HRESULT WINAPI coCreateInstance(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+HDEVNOTIFY WINAPI registerDeviceNotification(HANDLE, LPVOID, DWORD);
+BOOL WINAPI unregisterDeviceNotification(HDEVNOTIFY);
+// Sends WM_DEVICECHANGE to the windows registered for the DAC's device interfaces when
+// its presence changed since last told (DacNotify.cpp). Call with no lock held.
+void announceDeviceChange();
+
+// The Core Audio face's endpoints for a device just built (coreaudio/CaWorld.cpp).
+std::shared_ptr<ca::World> buildCoreAudio(const Dac& dac);
 
 // The HID device-interface class the DAC's control function registers under.
 inline constexpr Guid kHidInterfaceClass{0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};

@@ -59,27 +59,8 @@ Reply pinProperty(Dac& dac, Pin& pin, const void* in, DWORD inSize, void* out, D
     std::memcpy(&next, out, sizeof next);
     if (next > kStateRun) return {kErrInvalidParameter, 0};
     if (!isSingleStateStep(pin.state, next)) return {kErrBadCommand, 0};
-    const uint32_t previous = pin.state;
-    pin.state = next;
-    if (pin.record) pin.record->stats.stateHistory.push_back(next);
-    const int64_t now = nowTicks();
-    if (next == kStateRun && previous != kStateRun) {
-      // A loopback capture hears what is played from now on.
-      if (!pin.render && !dac.captureRunning()) dac.loopback.clear();
-      // Pins started together share the device's clock: one that starts right after
-      // another (as a host starts capture, then render) joins its packet grid.
-      const int64_t origin = dac.sharedOrigin(pin, now);
-      pin.runStart = now;
-      pin.clock.start(origin);
-      dac.scheduleQueued(pin, origin);
-    } else if (previous == kStateRun && next != kStateRun) {
-      for (StreamRequest& r : pin.queue) r.scheduled = false;
-    } else if (next == kStateStop) {
-      dac.cancelQueue(pin, kStatusCancelled);
-      pin.wav.sync();
-    }
+    dac.setPinState(pin, next);
     stateSet = true;
-    SetEvent(dac.wake);
     return {kErrSuccess, 0};
   }
   if (request.id == kPropertyConnectionDataFormat && request.flags == kPropertyTypeGet) {
@@ -122,24 +103,7 @@ uint32_t queueStream(Dac& dac, Pin& pin, bool write, void* out, DWORD outSize, L
   if (bytes % blockAlign != 0 || (header->FrameExtent != 0 && header->Data == nullptr)) {
     return reject(kErrInvalidParameter);
   }
-  StreamRequest r;
-  r.header = header;
-  r.ov = ov;
-  r.write = write;
-  r.frames = bytes / blockAlign;
-  ov->Internal = kStatusPending;
-  ov->InternalHigh = 0;
-  pin.queue.push_back(r);
-  if (pin.state == kStateRun) {
-    const int64_t now = nowTicks();
-    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now, &pin.queue.back().missedFrames);
-    pin.queue.back().scheduled = true;
-  }
-  if (record) {
-    record->stats.queued = static_cast<uint32_t>(pin.queue.size());
-    if (record->stats.queued > record->stats.maxQueued) record->stats.maxQueued = record->stats.queued;
-  }
-  SetEvent(dac.wake);
+  dac.enqueue(pin, header, ov, write, bytes / blockAlign);
   return kErrIoPending;
 }
 
@@ -330,34 +294,86 @@ DWORD WINAPI ksCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MAS
   const uint32_t error = checkConnectFormat(pinShape, filter.shape.exactChannels, format, formatSize, streamFormat);
   if (error != kErrSuccess) return reject(error);
 
+  HANDLE h = dac->openPin(object->filter, pinId, streamFormat, std::vector<uint8_t>(format, format + formatSize));
+  if (!h) return reject(GetLastError());
+  *pinHandle = h;
+  return ERROR_SUCCESS;
+}
+
+void Dac::enqueue(Pin& pin, PKSSTREAM_HEADER header, LPOVERLAPPED ov, bool write, uint32_t frames) {
+  StreamRequest r;
+  r.header = header;
+  r.ov = ov;
+  r.write = write;
+  r.frames = frames;
+  ov->Internal = kStatusPending;
+  ov->InternalHigh = 0;
+  pin.queue.push_back(r);
+  if (pin.state == kStateRun) {
+    const int64_t now = nowTicks();
+    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now, &pin.queue.back().missedFrames);
+    pin.queue.back().scheduled = true;
+  }
+  if (PinRecord* record = pin.record) {
+    record->stats.queued = static_cast<uint32_t>(pin.queue.size());
+    if (record->stats.queued > record->stats.maxQueued) record->stats.maxQueued = record->stats.queued;
+  }
+  SetEvent(wake);
+}
+
+HANDLE Dac::openPin(int filterIndex, uint32_t pinId, const StreamFormat& streamFormat,
+                    std::vector<uint8_t> connectFormat) {
+  FilterDevice& filter = filters[filterIndex];
   HandleObject pinObject(ObjectKind::Pin);
   pinObject.pin = std::make_unique<Pin>();
   Pin& pin = *pinObject.pin;
-  pin.filter = object->filter;
+  pin.filter = filterIndex;
   pin.pinId = pinId;
-  pin.render = pinShape.dataFlow == kDataFlowIn;
+  pin.render = filter.shape.pins[pinId].dataFlow == kDataFlowIn;
   pin.format = streamFormat;
-  pin.connectFormat.assign(format, format + formatSize);
+  pin.connectFormat = std::move(connectFormat);
   if (filter.isDac) {
-    pin.record = &dac->dacPins[pinId];
+    pin.record = &dacPins[pinId];
     PinStats& stats = pin.record->stats;
     stats.open = true;
     stats.state = kStateStop;
     stats.format = streamFormat;
     stats.queued = 0;
     ++stats.timesCreated;
-    if (pin.render && !dac->config.wavPath.empty()) {
+    if (pin.render && !config.wavPath.empty()) {
       // A WAV file that cannot be written does not stop the device from playing.
-      pin.wav.open(dac->config.wavPath, streamFormat.channels, streamFormat.bitsPerSample, streamFormat.validBits,
+      pin.wav.open(config.wavPath, streamFormat.channels, streamFormat.bitsPerSample, streamFormat.validBits,
                    streamFormat.sampleRate);
     }
   }
-  HANDLE h = dac->newHandle(std::move(pinObject));
-  if (!h) return reject(GetLastError());
+  HANDLE h = newHandle(std::move(pinObject));
+  if (!h) return nullptr;
   ++filter.instances[pinId];
-  ++dac->counters.pinsCreated;
-  *pinHandle = h;
-  return ERROR_SUCCESS;
+  ++counters.pinsCreated;
+  return h;
+}
+
+void Dac::setPinState(Pin& pin, uint32_t next) {
+  const uint32_t previous = pin.state;
+  pin.state = next;
+  if (pin.record) pin.record->stats.stateHistory.push_back(next);
+  const int64_t now = nowTicks();
+  if (next == kStateRun && previous != kStateRun) {
+    // A loopback capture hears what is played from now on.
+    if (!pin.render && !captureRunning()) loopback.clear();
+    // Pins started together share the device's clock: one that starts right after
+    // another (as a host starts capture, then render) joins its packet grid.
+    const int64_t origin = sharedOrigin(pin, now);
+    pin.runStart = now;
+    pin.clock.start(origin);
+    scheduleQueued(pin, origin);
+  } else if (previous == kStateRun && next != kStateRun) {
+    for (StreamRequest& r : pin.queue) r.scheduled = false;
+  } else if (next == kStateStop) {
+    cancelQueue(pin, kStatusCancelled);
+    pin.wav.sync();
+  }
+  SetEvent(wake);
 }
 
 BOOL WINAPI closeHandle(HANDLE h) {
@@ -366,37 +382,43 @@ BOOL WINAPI closeHandle(HANDLE h) {
     Dac* dac = guard.dac();
     auto it = dac ? dac->handles.find(h) : decltype(dac->handles.end()){};
     if (dac && it != dac->handles.end()) {
-      // A pended completion that would signal this handle's own event signals nothing.
-      for (DeferredCompletion& d : dac->deferred) {
-        if (d.fileEvent == h) d.fileEvent = nullptr;
-      }
-      // Closing a HID handle cancels the reports still waiting on it.
-      for (auto held = dac->heldReports.begin(); held != dac->heldReports.end();) {
-        if (held->fileEvent != h) {
-          ++held;
-          continue;
-        }
-        completeOverlapped(held->ov, nullptr, kStatusCancelled, 0);
-        held = dac->heldReports.erase(held);
-      }
-      if (it->second.kind == ObjectKind::Pin) {
-        Pin& pin = *it->second.pin;
-        dac->cancelQueue(pin, kStatusCancelled);
-        pin.wav.close();
-        FilterDevice& filter = dac->filters[pin.filter];
-        if (filter.instances[pin.pinId] > 0) --filter.instances[pin.pinId];
-        if (pin.record) {
-          pin.record->stats.open = false;
-          pin.record->stats.state = kStateStop;
-        }
-      }
-      dac->handles.erase(it);
-      dac->counters.openHandles = dac->handles.size();
-      CloseHandle(h);
+      dac->closeObject(h);
       return TRUE;
     }
   }
   return CloseHandle(h);
+}
+
+void Dac::closeObject(HANDLE h) {
+  auto it = handles.find(h);
+  if (it == handles.end()) return;
+  // A pended completion that would signal this handle's own event signals nothing.
+  for (DeferredCompletion& d : deferred) {
+    if (d.fileEvent == h) d.fileEvent = nullptr;
+  }
+  // Closing a HID handle cancels the reports still waiting on it.
+  for (auto held = heldReports.begin(); held != heldReports.end();) {
+    if (held->fileEvent != h) {
+      ++held;
+      continue;
+    }
+    completeOverlapped(held->ov, nullptr, kStatusCancelled, 0);
+    held = heldReports.erase(held);
+  }
+  if (it->second.kind == ObjectKind::Pin) {
+    Pin& pin = *it->second.pin;
+    cancelQueue(pin, kStatusCancelled);
+    pin.wav.close();
+    FilterDevice& filter = filters[pin.filter];
+    if (filter.instances[pin.pinId] > 0) --filter.instances[pin.pinId];
+    if (pin.record) {
+      pin.record->stats.open = false;
+      pin.record->stats.state = kStateStop;
+    }
+  }
+  handles.erase(it);
+  counters.openHandles = handles.size();
+  CloseHandle(h);
 }
 
 }  // namespace tess::vdac::detail

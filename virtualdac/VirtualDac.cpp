@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DacInternal.h"
+#include "coreaudio/CaWorld.h"
 #include "usbtree/UsbTree.h"
 
 #include <mmsystem.h>
@@ -94,6 +95,7 @@ const DeviceSeam kVirtualSeam = {
     hidFreePreparsedData, hidGetCaps,       coCreateInstance,
     usbtree::callClassInstaller, usbtree::locateDevNode, usbtree::reenumerateDevNode,
     usbtree::initiateShutdown,
+    registerDeviceNotification, unregisterDeviceNotification,
 };
 
 bool envFlag(const char* name) {
@@ -115,6 +117,23 @@ DacConfig configFromEnvironment() {
   if (n > 0 && n < sizeof path) config.wavPath = path;
   config.loopback = envFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
   config.renderOnly = envFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
+  config.coreAudio.packed24 = !envFlag("TESSALINE_VIRTUAL_DEVICE_24IN32");
+  char jacks[256] = {};
+  n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", jacks, sizeof jacks);
+  if (n > 0 && n < sizeof jacks) {
+    std::vector<CaptureEndpointSpec> endpoints;
+    for (const char* p = jacks; *p;) {
+      const size_t length = std::strcspn(p, ",");
+      const std::string jack(p, length);
+      if (jack == "line" || jack == "spdif") {
+        CaptureEndpointSpec spec;
+        spec.jack = jack == "line" ? CaptureJack::Line : CaptureJack::Spdif;
+        endpoints.push_back(spec);
+      }
+      p += length + (p[length] == ',');
+    }
+    if (!endpoints.empty()) config.coreAudio.captureEndpoints = endpoints;
+  }
   // In a deliverable nobody reads the in-memory record: keep it small.
   config.playedRecordLimit = 8u << 20;
   return config;
@@ -193,6 +212,11 @@ void setRemoved(bool removed) {
       }
     }
   });
+  // Then the notifications, as the platform gives them: on arrival the device interfaces
+  // come first and the endpoints become active after; on removal the other way round.
+  if (!removed) announceDeviceChange();
+  ca::announceStateChanges();
+  if (removed) announceDeviceChange();
 }
 
 void setLoopback(bool on) {

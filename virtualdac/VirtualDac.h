@@ -10,8 +10,10 @@
 //   tess::vdac::stopUsingVirtualDac();
 // Any deliverable selects it on first use of tess::devices() when the environment
 // variable TESSALINE_VIRTUAL_DEVICE is "1" (configFromEnvironment() then applies
-// TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK and
-// TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY).
+// TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK,
+// TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY, TESSALINE_VIRTUAL_DEVICE_24IN32 (endpoints refuse
+// packed 24-bit samples) and TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS ("line,spdif,line":
+// the capture endpoints, in order; unknown words are skipped)).
 //
 // How the device behaves:
 // - Stream reads and writes take one KSSTREAM_HEADER each; they queue per pin (in PAUSE
@@ -69,6 +71,73 @@ struct AudioDeviceSpec {
   FilterSpec filter = buildDacFilter(RangeShape{}, false, 0x046D, 0x0A44);
 };
 
+// The Core Audio face (coreaudio/): the DAC's audio endpoints as the multimedia device
+// enumerator lists them, with property stores and exclusive event-driven audio clients
+// that stream through the same pins, on the same clock, as the kernel-streaming face.
+//
+// How the endpoints behave:
+// - Lists: a motherboard codec's endpoints first (when onboardEndpoints), then other
+//   devices' endpoints (otherAudioDevices listed before the DAC), the DAC's, the rest.
+//   The hardware-path property {B3F8FA53-0004-438E-9003-51A46E139BFC},2 holds "{1}."
+//   followed by the device instance id ("{1}.USB\VID_1209&PID_0007&MI_01\6&...").
+//   A removed DAC's endpoints report DEVICE_STATE_UNPLUGGED and leave active lists.
+// - Formats: IsFormatSupported (exclusive) takes 2 channels of integer PCM at the rates
+//   of `ranges` and the widths of `ranges`: 16/16, 32/32, 24 bits in 3-byte containers
+//   unless packed24 is false, 24 valid bits in 32 when accepts24In32; capture also
+//   refuses captureRefusedRates. Shared mode takes only the mix format (32-bit float).
+// - Clients: exclusive and event-driven only (shared or timer-driven Initialize:
+//   AUDCLNT_E_EXCLUSIVE_MODE_ONLY / E_INVALIDARG). Duration must equal periodicity and
+//   lie between minimumPeriod and 500 ms; the buffer is round(duration x rate / 10^7)
+//   frames plus bufferFramesExtra. Initialize opens the endpoint's pin (another open
+//   stream on it: AUDCLNT_E_DEVICE_IN_USE), Release of the client closes it.
+// - Render: one period may be written before Start; GetBuffer and ReleaseBuffer take
+//   exactly the buffer's frames (AUDCLNT_E_BUFFER_SIZE_ERROR), ReleaseBuffer(0) gives
+//   the buffer back unwritten. Start plays what was written; the device holds one period
+//   and takes the next, so the event is set at Start and then each time a period has
+//   played on the device clock.
+// - Capture: each period recorded on the device clock sets the event; GetBuffer hands
+//   out the oldest one (AUDCLNT_S_BUFFER_EMPTY when none), ReleaseBuffer takes 0 or its
+//   frame count.
+// - Removal: every call of a client or service then fails with
+//   AUDCLNT_E_DEVICE_INVALIDATED, also after the device returns; so do the controls.
+// - Topology and volume: each endpoint's IDeviceTopology has one connector joined to the
+//   device's jack part (see TopologyShape); volume, mute and selector parts hold levels
+//   within minimumLevelDb..maximumLevelDb (others are refused). IAudioEndpointVolume acts
+//   on the endpoint's hardware volume and mute parts (an S/PDIF input, with no volume
+//   part, has a level of its own); registered callbacks hear every change of them.
+// - Notifications: setRemoved tells registered IMMNotificationClients
+//   OnDeviceStateChanged for each DAC endpoint, and sends windows registered through the
+//   seam's registerDeviceNotification (for the USB device interface class, the DAC's
+//   filter categories or all classes) WM_DEVICECHANGE DBT_DEVICEARRIVAL or
+//   DBT_DEVICEREMOVECOMPLETE with a DEV_BROADCAST_DEVICEINTERFACE_A record; on arrival the
+//   window first, then the endpoints; on removal the other way round. Callbacks run on the
+//   thread whose call caused them, with no lock held.
+// How an endpoint's device topology is built. Usual: as a USB audio device shows it
+// (render: streaming connector, mute, volume, peak meter, speaker jack; capture: jack,
+// peak meter, mute, volume on a line input only, the input selector shared by all capture
+// endpoints, streaming connector). Unconnected: the endpoint's connector leads nowhere.
+enum class TopologyShape { Usual, Unconnected };
+enum class CaptureJack { Line, Spdif };  // KSNODETYPE_LINE_CONNECTOR, KSNODETYPE_SPDIF_INTERFACE
+
+struct CaptureEndpointSpec {
+  CaptureJack jack = CaptureJack::Line;
+  TopologyShape topology = TopologyShape::Usual;
+};
+
+struct CoreAudioShape {
+  bool endpoints = true;         // false: the DAC shows no endpoints at all
+  std::vector<TopologyShape> renderEndpoints{TopologyShape::Usual};
+  std::vector<CaptureEndpointSpec> captureEndpoints{CaptureEndpointSpec{}};  // unless renderOnly
+  float minimumLevelDb = -60.0f, maximumLevelDb = 0.0f, levelStepDb = 0.5f;  // hardware volume range
+  bool onboardEndpoints = true;  // "Speakers" and "Microphone" of an onboard codec, listed first
+  bool packed24 = true;
+  bool accepts24In32 = true;
+  std::vector<uint32_t> captureRefusedRates;
+  uint32_t bufferFramesExtra = 0;
+  int64_t defaultPeriod = 100000;  // 100 ns units
+  int64_t minimumPeriod = 10000;
+};
+
 struct DacConfig {
   uint16_t vendorId = 0x1209;
   uint16_t productId = 0x0007;
@@ -97,6 +166,7 @@ struct DacConfig {
   uint16_t hidOutputReportLength = 64;
   uint16_t hidInputReportLength = 64;
   bool foreignHidDevice = true;         // a HID keyboard listed before the DAC's interface
+  CoreAudioShape coreAudio;
 };
 
 // Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration.
@@ -158,6 +228,10 @@ struct Counters {
   uint64_t openHandles = 0;  // handles of the virtual DAC not yet closed
 };
 Counters counters();
+
+// Core Audio objects (enumerators, endpoints, stores, clients, services) not yet
+// released, across installs.
+uint32_t coreAudioObjects();
 
 // Every output report written to the DAC's HID interface, in order.
 std::vector<std::vector<uint8_t>> hidReports();

@@ -6,11 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "PanelText.h"
+#include "AsioPageText.h"
 #include "StatusBlock.h"
 #include "TessConstants.h"
-
-using namespace asiohost;
 
 int main(int argc, char** argv) {
   DWORD waitMs = 0;
@@ -43,12 +41,9 @@ int main(int argc, char** argv) {
     std::printf("status block \"%s\": no magic, not read\n", tess::kStatusBlockName);
     status = 1;
   } else {
-    const uint32_t state = block.state();
-    std::printf("%s", panelStateWord(state));
-    if (state == tess::kStateRunning) {
-      std::printf("  %s  %s", panelStreamLine(block.field(52), block.field(48), block.field(44)).c_str(),
-                  panelMode(block.field(320), block.field(324), block.field(328)));
-    }
+    const tess::AsioPageView page = tess::readAsioPageView(block);
+    std::printf("%s", page.stateWord);
+    if (page.running) std::printf("  %s  %s", page.streamLine.c_str(), tess::asioModeText(page.mode));
     std::printf("\n");
   }
   if (view) UnmapViewOfFile(view);

@@ -157,7 +157,7 @@ TEST_F(CoInstaller, SystemClassesChooseFolderSearchPathInfsAndDll) {
   } cases[] = {
       {"XP (class 0)", "5.1", 2600, "DriverXP", true, {}, kAsioDll},
       {"7 (class 4)", "6.1", 7601, "Driver", true, {"TUad2iAP", "TessUAD2"}, kAsioDll},
-      {"10 below 1703 (class 10, build 14393)", "10.0", 14393, "Driver", true, {"TessUAD2", "TUad2iAP"}, kAsioDll},
+      {"10 below 1703 (class 10, build 14393)", "10.0", 14393, "Driver", true, {"TUad2iAP", "TessUAD2"}, kAsioDll},
       {"10 at 1703 (class 10, build 15063)", "10.0", 15063, "Driver", false, {"TUad2iAP"}, kAsioWDll},
   };
   for (const Case& c : cases) {

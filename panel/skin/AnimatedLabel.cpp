@@ -21,6 +21,8 @@ void CAnimatedLabel::PreSubclassWindow() {
 }
 
 void CAnimatedLabel::SetText(const char* text) {
+  // The same text again (a page refreshed each second) keeps its marquee where it is.
+  if (m_hWnd && m_text == (text ? text : "")) return;
   const bool wasRunning = m_overflow;
   m_text = text ? text : "";
   if (m_hWnd) {
@@ -31,22 +33,29 @@ void CAnimatedLabel::SetText(const char* text) {
 }
 
 void CAnimatedLabel::RecomputeLayout() {
-  int widthOfW = 0;
+  int textWidth = 0;
   RECT client{};
-  if (m_hWnd) {
+  if (m_hWnd && !m_text.empty()) {
     GetClientRect(&client);
-    // Measured in the label's device context with its default font.
+    // The text itself, in the font it is drawn with.
     CClientDC dc(m_hWnd);
+    CSelectObject font(dc, m_font);
     SIZE size{};
-    if (dc && ::GetTextExtentPoint32A(dc, "W", 1, &size)) widthOfW = size.cx;
+    if (dc && ::GetTextExtentPoint32A(dc, m_text.c_str(), static_cast<int>(m_text.size()), &size)) textWidth = size.cx;
   }
-  const skin::LabelLayout layout = skin::layoutLabel(client.right - client.left, widthOfW, m_text.size());
+  const bool wasRunning = m_overflow && m_hWnd;
+  const skin::LabelLayout layout =
+      skin::layoutLabel(client.right - client.left - 2 * kTextPadding, textWidth, m_text.size());
   m_visibleCount = layout.visibleCount;
   m_overflow = layout.overflow;
   m_scrollOffset = 0;
   if (!m_hWnd) return;
   // Text that does not fit scrolls, so that all of it can be read.
-  if (m_overflow) SetTimer(kMarqueeTimer, kMarqueePeriodMs);
+  if (m_overflow) {
+    SetTimer(kMarqueeTimer, kMarqueePeriodMs);
+  } else if (wasRunning) {
+    KillTimer(kMarqueeTimer);
+  }
   Invalidate();
 }
 
@@ -58,6 +67,8 @@ void CAnimatedLabel::OnPaint() {
   skin::DrawBitmap(dc, m_background, 0, 0);
   const skin::LabelLine line = CurrentLine();
   const UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (line.centred ? DT_CENTER : 0);
+  // Text keeps clear of the label's edges, so that a running marquee does not touch them.
+  ::InflateRect(&client, -kTextPadding, 0);
   CSelectObject font(dc, m_font);
   const int oldMode = ::SetBkMode(dc, TRANSPARENT);
   const COLORREF oldColour = ::SetTextColor(dc, m_textColour);

@@ -15,6 +15,7 @@ class CAnimatedLabel : public CBitmapBtn {
  public:
   static constexpr UINT_PTR kMarqueeTimer = 1;
   static constexpr UINT kMarqueePeriodMs = 300;
+  static constexpr int kTextPadding = 4;  // pixels kept clear at the left and right edges
 
   CAnimatedLabel();
 

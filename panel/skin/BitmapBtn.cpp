@@ -21,7 +21,7 @@ void CBitmapBtn::PreSubclassWindow() {
 }
 
 void CBitmapBtn::EnsureToolTip() {
-  if (m_toolTip.m_hWnd || !m_hWnd) return;
+  if (m_toolTip.m_hWnd || !m_hWnd || !::IsWindow(m_hWnd)) return;
   if (m_toolTip.Create(this)) m_toolTip.Activate(false);
 }
 
@@ -92,6 +92,11 @@ void CBitmapBtn::OnCaptureChanged(HWND newCapture) {
     Invalidate();
   }
   CButton::OnCaptureChanged(newCapture);
+}
+
+void CBitmapBtn::OnDestroy() {
+  if (m_toolTip.m_hWnd) m_toolTip.DestroyWindow();
+  CButton::OnDestroy();
 }
 
 void CSkinButton::OnLButtonUp(UINT flags, POINT point) {

@@ -34,6 +34,9 @@ class CBitmapBtn : public CButton {
   void OnMouseMove(UINT flags, POINT point) override;
   void OnKillFocus(HWND newFocus) override;
   void OnCaptureChanged(HWND newCapture) override;
+  // The tooltip is a top-level window owned by the dialog, not by the button: it goes with the
+  // button's window, not later with the object.
+  void OnDestroy() override;
 
   void EnsureToolTip();
 

@@ -1,17 +1,22 @@
 #include "LabelLayout.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace skin {
 
-LabelLayout layoutLabel(int clientWidth, int widthOfW, std::size_t textLength) {
+LabelLayout layoutLabel(int clientWidth, int textWidth, std::size_t textLength) {
   LabelLayout layout{};
-  if (widthOfW <= 0) {
-    layout.visibleCount = textLength > INT_MAX ? INT_MAX : static_cast<int>(textLength);
-  } else {
-    layout.visibleCount = clientWidth > 0 ? (2 * clientWidth) / widthOfW : 0;
+  const int length = textLength > INT_MAX ? INT_MAX : static_cast<int>(textLength);
+  if (textWidth <= 0 || textWidth <= clientWidth) {
+    layout.visibleCount = length;
+    layout.overflow = false;
+    return layout;
   }
-  layout.overflow = static_cast<std::size_t>(layout.visibleCount) < textLength;
+  const long long fitting = clientWidth > 0 ? static_cast<long long>(length) * clientWidth / textWidth : 0;
+  // Fewer than all: a text a pixel too wide still scrolls.
+  layout.visibleCount = static_cast<int>(std::min<long long>(fitting + 1, length - 1));
+  layout.overflow = true;
   return layout;
 }
 

@@ -15,9 +15,11 @@ struct LabelLayout {
   bool overflow;     // the text is longer than that
 };
 
-// widthOfW: width of "W" in the label's font. Twice the client width over it estimates how
-// many average characters fit. A font that measures nothing is taken to fit everything.
-LabelLayout layoutLabel(int clientWidth, int widthOfW, std::size_t textLength);
+// textWidth: the text itself measured in the label's font. It overflows only when it is
+// wider than the client area; then the visible count is the characters that fill the width
+// at the text's average character width, plus one so that the marquee leaves no gap at the
+// right edge. A text that measures nothing is taken to fit.
+LabelLayout layoutLabel(int clientWidth, int textWidth, std::size_t textLength);
 
 struct LabelLine {
   std::string text;

@@ -27,3 +27,16 @@ void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y) {
 }
 
 }  // namespace skin
+
+namespace skin {
+
+void DrawBitmapPart(HDC dc, HBITMAP bitmap, const RECT& part) {
+  if (!dc || !bitmap || part.right <= part.left || part.bottom <= part.top) return;
+  CMemoryDC source(dc);
+  CSelectObject selected(source, bitmap);
+  if (selected.Selected())
+    ::BitBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, source, part.left, part.top,
+             SRCCOPY);
+}
+
+}  // namespace skin

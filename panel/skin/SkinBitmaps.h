@@ -14,4 +14,7 @@ CBitmap CutBitmap(HDC dc, HBITMAP face, const RECT& rect);
 // Copies the whole bitmap 1:1 to (x, y) of dc; nothing for an empty bitmap.
 void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y);
 
+// Copies the part of the bitmap at `part` to the same place of dc.
+void DrawBitmapPart(HDC dc, HBITMAP bitmap, const RECT& part);
+
 }  // namespace skin

@@ -44,6 +44,8 @@ CSkinDialog::~CSkinDialog() {
 
 BOOL CSkinDialog::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Children paint themselves: the dialog's paint leaves their areas alone.
+  ModifyStyle(0, WS_CLIPCHILDREN);
   LoadSkin();
   return TRUE;
 }
@@ -54,8 +56,17 @@ CBitmap CSkinDialog::LoadSkinBitmap(UINT id) const {
   return bitmap;
 }
 
+void CSkinDialog::PruneRetired() {
+  // A retired control whose handler is still on the stack (it rebuilt the skin, perhaps
+  // twice, or from a nested message loop) stays until a later rebuild finds it idle.
+  std::vector<std::unique_ptr<CWnd>> busy;
+  for (auto& control : m_retired)
+    if (control->IsHandlingMessage()) busy.push_back(std::move(control));
+  m_retired = std::move(busy);
+}
+
 void CSkinDialog::DestroySkin() {
-  m_retired.clear();
+  PruneRetired();
   auto retire = [this](auto& list) {
     for (auto& control : list) {
       control->DestroyWindow();
@@ -190,14 +201,15 @@ void CSkinDialog::ApplyWindowRegion(HBITMAP mask) {
 // Painting and moving -----------------------------------------------------------------------
 
 void CSkinDialog::OnPaint() {
-  {
-    CPaintDC dc(m_hWnd);
-    if (dc) skin::DrawBitmap(dc, m_faces[kFaceBase], 0, 0);
-  }
-  for (auto& b : m_buttons) b->Invalidate();
-  for (auto& s : m_sliders) s->Invalidate();
-  for (auto& l : m_labels) l->Invalidate();
+  // Only the invalid part of the background; the window clips its visible children, which
+  // paint themselves, so a tooltip hiding repaints just what it covered.
+  CPaintDC dc(m_hWnd);
+  if (!dc) return;
+  const RECT& r = dc.Paint().rcPaint;
+  skin::DrawBitmapPart(dc, m_faces[kFaceBase], r);
 }
+
+BOOL CSkinDialog::OnEraseBkgnd(HDC) { return TRUE; }  // the paint covers the background
 
 void CSkinDialog::OnLButtonDown(UINT flags, POINT point) {
   // Any background point drags the window, as its caption would.

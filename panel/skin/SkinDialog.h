@@ -73,6 +73,7 @@ class CSkinDialog : public CDialog {
 
  protected:
   void OnPaint() override;
+  BOOL OnEraseBkgnd(HDC dc) override;
   void OnLButtonDown(UINT flags, POINT point) override;
   void OnMouseMove(UINT flags, POINT point) override;
 
@@ -80,6 +81,7 @@ class CSkinDialog : public CDialog {
   enum Face { kFaceBase, kFaceHover, kFacePressed, kFaceDisabled, kFaceNormal, kFaceCount };
 
   void DestroySkin();
+  void PruneRetired();
   void CreateButtons(HDC dc);
   void CreateLabels(HDC dc);
   void CreateSliders(HDC dc);

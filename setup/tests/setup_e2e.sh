@@ -58,6 +58,7 @@ check "setup exits 0" [ "$rc" -eq 0 ]
 missing=$(cd "$setupdir/setup-files" && find . -type f | while read -r f; do [ -f "$root/$f" ] || echo "$f"; done)
 check "every package file is installed${missing:+ (missing: $missing)}" [ -z "$missing" ]
 check "uninstaller installed" [ -f "$root/Uninstall.exe" ]
+check "the uninstaller is signed with the package certificate" osslsigncode verify -CAfile "$cert" -in "$root/Uninstall.exe"
 for view in "" /reg:32; do
   check "package key InstallPath $view" is "$pkey" InstallPath "$winroot\\" "$view"
   check "package key CoInstallFlags (no restart when silent) $view" is "$pkey" CoInstallFlags 0xf "$view"

@@ -92,6 +92,21 @@ const skin::SkinRect& labelRect(const char* name) {
   throw std::logic_error(std::string("no label ") + name);
 }
 
+// Under each column, where the volume, mute and gang controls stay hidden: what the buttons
+// set, in the card's own quiet style.
+void drawFormatNotes(Canvas& c, TextRenderer& text, float left) {
+  const Box note{left, 282, left + 132, 326};
+  c.fillRoundRect(note, 5, kInsetBorder, 0.6f);
+  c.fillRoundRect(note.inset(1), 4, kInset);
+  const TextStyle small{Font::Regular, 8.0f, kCaption};
+  text.drawLeft(c, "The format Windows uses for", Box{note.left + 8, note.top + 6, note.right - 4, note.top + 20}, small);
+  text.drawLeft(c, "this device's shared mode", Box{note.left + 8, note.top + 21, note.right - 4, note.top + 35}, small);
+  // The bit-depth column's empty lower part carries a legend of the rate buttons' light.
+  const float x = left + 76, y = 176;
+  c.fillCircle(x + 4, y + 5, 2.4f, rgb(0x7DFFB0));
+  text.drawLeft(c, "in use", Box{x + 10, y - 2, x + 64, y + 12}, small);
+}
+
 void drawBackground(Canvas& c, TextRenderer& text) {
   // Outline colour everywhere, the body one pixel inside the window's shape.
   const Box window{0, 0, kMaskWidth, kMaskHeight};
@@ -130,7 +145,8 @@ void drawBackground(Canvas& c, TextRenderer& text) {
   drawInset(c, labelRect("TXT_ASIODEVICE"));
   drawInset(c, labelRect("TXT_ASIOSTATE"));
   text.drawLeft(c, "Sample width", Box{14, 435, 118, 451}, caption);
-  text.drawLeft(c, "Buffer", Box{14, 459, 118, 473}, caption);
+  // The 3 ms button is never shown: the row's caption takes its place.
+  text.drawLeft(c, "Buffer length", Box{14, 459, 178, 473}, caption);
   drawInset(c, labelRect("TXT_ASIOPCM"));
   drawInset(c, labelRect("TXT_ASIOSTATUS"));
 
@@ -142,7 +158,12 @@ void drawBackground(Canvas& c, TextRenderer& text) {
   drawInset(c, labelRect("TXT_REMOTE_IP"));
   c.fillRoundRect(Box{12, 582, 287, 583}, 0, kRule);
 
-  text.drawRight(c, "Tessaline USB 2", Box{150, 619, 286, 633}, TextStyle{Font::Regular, 8.0f, rgb(0x7D8BA0)});
+  // How the window goes and how the program ends: it lives in the tray.
+  const TextStyle footer{Font::Regular, 8.0f, rgb(0x7D8BA0)};
+  text.drawLeft(c, "Hide keeps it in the tray; Exit is in the tray menu", Box{12, 619, 240, 633}, footer);
+
+  drawFormatNotes(c, text, 12);
+  drawFormatNotes(c, text, 157);
 }
 
 void drawHideButton(Canvas& c, const Box& box, const ButtonPaint& paint) {
@@ -156,16 +177,30 @@ void drawHideButton(Canvas& c, const Box& box, const ButtonPaint& paint) {
 }
 
 void drawButton(Canvas& c, TextRenderer& text, const skin::SkinButtonDef& def, const ButtonPaint& paint) {
-  const Box box = boxOf(def.rect);
+  Box box = boxOf(def.rect);
   if (std::strcmp(def.name, "BTN_HIDE") == 0) {
     drawHideButton(c, box, paint);
     return;
   }
+  // The four high rates have wider rectangles; drawn from the same left edge as the others,
+  // the column reads as one.
+  if (isRateButton(def.name) && def.rect.width > 63) box.left += static_cast<float>(def.rect.width - 63);
+  // The server button's checked look is a state (running), not a call to act.
+  const bool serverState = std::strcmp(def.name, "BTN_RMCT_START_SVR") == 0 && paint.ledGlow;
+  const ButtonPaint& look = serverState ? kNormalPaint : paint;
   const float h = box.height();
   const float radius = h <= 16 ? h / 2 : (h <= 25 ? 5.0f : 9.0f);
-  if (paint.ledGlow) c.shadowRoundRect(box, radius, 2.5f, paint.fillBottom, 0.25f);
-  c.fillRoundRect(box, radius, paint.border);
-  c.fillRoundRectGradient(box.inset(1), radius - 1, paint.fillTop, paint.fillBottom);
+  if (look.ledGlow) c.shadowRoundRect(box, radius, 2.5f, look.fillBottom, 0.25f);
+  c.fillRoundRect(box, radius, look.border);
+  c.fillRoundRectGradient(box.inset(1), radius - 1, look.fillTop, look.fillBottom);
+  if (serverState) {
+    const float ledX = box.left + 9, ledY = (box.top + box.bottom) / 2;
+    c.fillCircle(ledX, ledY, 4.0f, rgb(0x2FBF71), 0.30f);
+    c.fillCircle(ledX, ledY, 2.6f, rgb(0x2FBF71));
+    text.drawCentred(c, "Server running", Box{box.left + 14, box.top + 2, box.right - 2, box.bottom - 2},
+                     TextStyle{Font::Regular, 8.5f, rgb(0x1E6B43)});
+    return;
+  }
 
   Box textBox = box.inset(2);
   if (isRateButton(def.name)) {
@@ -176,7 +211,9 @@ void drawButton(Canvas& c, TextRenderer& text, const skin::SkinButtonDef& def, c
   }
   TextStyle style{Font::Regular, h <= 16 ? 8.5f : 10.5f, paint.text};
   if (h > 16) style.font = Font::Bold;
-  const std::string caption = def.caption;
+  std::string caption = def.caption;
+  const std::size_t khz = caption.find("KHz");
+  if (khz != std::string::npos) caption.replace(khz, 3, "kHz");
   if (h >= 40) {
     // Square tiles carry their caption in capitals, one word per line.
     style = TextStyle{Font::Bold, 8.0f, paint.text, 0.4f};

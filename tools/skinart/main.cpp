@@ -1,5 +1,5 @@
-// skinart OUTPUT_DIR [FONT_DIR]: draws the control panel's skin into BMP files that the
-// resource compiler embeds. The drawing code is the source of the artwork.
+// skinart OUTPUT_DIR [FONT_DIR]: draws the control panel's skin into BMP files and its icon
+// into an ICO file, which the resource compiler embeds. The drawing code is the source of the artwork.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "Bmp.h"
 #include "Faces.h"
+#include "Icon.h"
 #include "SkinMask.h"
 #include "TextRenderer.h"
 
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
         {"thumb_normal.bmp", &thumbs[0], 24},       {"thumb_held.bmp", &thumbs[1], 24},
         {"thumb_disabled.bmp", &thumbs[2], 24},
     };
+    std::string iconError;
+    if (!writeFile(out + "/panel_icon.ico", encodeIco({drawPanelIcon(16), drawPanelIcon(32), drawPanelIcon(48)}),
+                   iconError)) {
+      std::fprintf(stderr, "skinart: %s\n", iconError.c_str());
+      return 1;
+    }
     for (const Picture& p : pictures) {
       std::string error;
       if (!writeFile(out + "/" + p.file, encodeBmp(*p.canvas, p.bits), error)) {

@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "Controls.h"
 #include "Dialog.h"
 #include "Gdi.h"
+#include "GdiCount.h"
 #include "NotifyIcon.h"
 #include "UiTestIds.h"
 #include "WinApp.h"
@@ -190,16 +192,112 @@ TEST(UiFramework, NotificationIconAddsModifiesAndDeletes) {
 }
 
 TEST(UiFramework, GdiOwnersRelease) {
-  CBitmap bitmap;
-  EXPECT_FALSE(bitmap.LoadBitmap(::GetModuleHandleA(nullptr), 4242));
-  EXPECT_EQ(bitmap.GetSize().cx, 0);
-  CClientDC screen(nullptr);
-  bitmap.Attach(::CreateCompatibleBitmap(screen, 7, 3));
-  EXPECT_EQ(bitmap.GetSize().cx, 7);
-  EXPECT_EQ(bitmap.GetSize().cy, 3);
-  CMemoryDC memory(screen);
-  CSelectObject selected(memory, bitmap);
-  EXPECT_TRUE(selected.Selected());
+  // One round first: the system keeps caches (screen DC, fonts) from the first use on.
+  int before = -1;
+  for (int round = 0; round < 2; ++round) {
+    before = uitest::liveGdiObjects();
+    ASSERT_GT(before, 0) << "the GDI handle table can be read";
+    CBitmap bitmap;
+    EXPECT_FALSE(bitmap.LoadBitmap(::GetModuleHandleA(nullptr), 4242));
+    EXPECT_EQ(bitmap.GetSize().cx, 0);
+    CClientDC screen(nullptr);
+    bitmap.Attach(::CreateCompatibleBitmap(screen, 7, 3));
+    EXPECT_EQ(bitmap.GetSize().cx, 7);
+    EXPECT_EQ(bitmap.GetSize().cy, 3);
+    bitmap.Attach(::CreateCompatibleBitmap(screen, 5, 5));  // the first one is deleted
+    CFont font(::CreateFontA(-12, 0, 0, 0, FW_BOLD, TRUE, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial"));
+    CMemoryDC memory(screen);
+    CSelectObject selected(memory, bitmap);
+    CSelectObject fontSelected(memory, font);
+    EXPECT_TRUE(selected.Selected());
+    if (round == 1) {
+      EXPECT_EQ(uitest::liveGdiObjects(), before + 3) << "bitmap, font and memory DC";
+    }
+  }
+  EXPECT_EQ(uitest::liveGdiObjects(), before) << "every owner released what it held";
+}
+
+// A window whose click handler destroys it, and which deletes itself in PostNcDestroy as a
+// window object that owns its own life does. Its memory is kept and poisoned on delete, so a
+// write after the deletion shows.
+class CSelfDeleting : public CButton {
+ public:
+  static int deletions;
+  static void* lastStorage;
+  static void* operator new(std::size_t size) {
+    lastStorage = ::operator new(size);
+    return lastStorage;
+  }
+  static void operator delete(void* p, std::size_t size) {
+    ++deletions;
+    std::memset(p, 0xDD, size);  // kept, not freed, so that the test can read it
+  }
+  void PostNcDestroy() override { delete this; }
+
+ protected:
+  void OnLButtonUp(UINT, POINT) override { DestroyWindow(); }
+};
+int CSelfDeleting::deletions = 0;
+void* CSelfDeleting::lastStorage = nullptr;
+
+TEST(UiFramework, AHandlerMayDestroyItsWindowAndTheObjectWithIt) {
+  CDialog owner(IDD_UI_TEST);
+  ASSERT_TRUE(owner.Create());
+  auto* button = new CSelfDeleting;
+  void* storage = CSelfDeleting::lastStorage;
+  ASSERT_TRUE(button->Create("x", WS_VISIBLE, RECT{0, 0, 20, 20}, &owner, 77));
+  HWND hWnd = button->m_hWnd;
+  ::SendMessageA(hWnd, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_FALSE(::IsWindow(hWnd));
+  EXPECT_EQ(CSelfDeleting::deletions, 1) << "PostNcDestroy ran once, after the handler";
+  const auto* bytes = static_cast<const unsigned char*>(storage);
+  std::size_t touched = 0;
+  for (std::size_t i = 0; i < sizeof(CSelfDeleting); ++i)
+    if (bytes[i] != 0xDD) ++touched;
+  EXPECT_EQ(touched, 0u) << "nothing is written to the object after it deleted itself";
+  ::operator delete(storage);
+  owner.DestroyWindow();
+}
+
+TEST(UiFramework, DispatchReachesDeviceSessionAndPrivateMessageHandlers) {
+  class CHandlers : public CDialog {
+   public:
+    CHandlers() : CDialog(IDD_UI_TEST) {}
+    std::vector<std::string> seen;
+    UINT registered = ::RegisterWindowMessageA("TessUiTest.Registered");
+
+   protected:
+    BOOL OnDeviceChange(UINT event, DWORD_PTR) override {
+      seen.push_back("device " + std::to_string(event));
+      return TRUE;
+    }
+    HCURSOR OnQueryDragIcon() override {
+      seen.push_back("drag icon");
+      return reinterpret_cast<HCURSOR>(static_cast<INT_PTR>(0x1234));
+    }
+    BOOL OnQueryEndSession() override {
+      seen.push_back("query end");
+      return TRUE;
+    }
+    void OnEndSession(BOOL ending) override { seen.push_back(ending ? "end" : "no end"); }
+    bool OnPrivateMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT* result) override {
+      if (msg == 0x8001) seen.push_back("private " + std::to_string(wParam));
+      else if (msg == registered) seen.push_back("registered");
+      else return false;
+      *result = 42;
+      return true;
+    }
+  } dialog;
+  ASSERT_TRUE(dialog.Create());
+  EXPECT_EQ(dialog.SendMessage(WM_DEVICECHANGE, 0x8000), TRUE);
+  EXPECT_EQ(dialog.SendMessage(WM_QUERYDRAGICON), 0x1234);
+  EXPECT_EQ(dialog.SendMessage(WM_QUERYENDSESSION), TRUE);
+  dialog.SendMessage(WM_ENDSESSION, TRUE);
+  EXPECT_EQ(dialog.SendMessage(0x8001, 7), 42);
+  EXPECT_EQ(dialog.SendMessage(dialog.registered), 42);
+  const std::vector<std::string> expected = {"device 32768", "drag icon", "query end", "end", "private 7", "registered"};
+  EXPECT_EQ(dialog.seen, expected);
+  dialog.DestroyWindow();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "GdiCount.h"
 #include "PngWriter.h"
 #include "SkinDialog.h"
 #include "SkinTables.h"
@@ -197,13 +198,17 @@ TEST(SkinDialog, LabelsLayOutAndOverflowingTextScrolls) {
   CSkinLabel* ip = dialog->FindSkinLabel("TXT_LOCAL_IP");
   ASSERT_NE(ip, nullptr);
   dialog->SetSkinLabelText("TXT_LOCAL_IP", "10.0.0.1");
-  EXPECT_GT(ip->VisibleCount(), 8);
+  EXPECT_EQ(ip->VisibleCount(), 8) << "measured in the label's own font, the address fits";
   EXPECT_FALSE(ip->Overflows());
   EXPECT_TRUE(ip->CurrentLine().centred);
+  // Wide letters overflow where as many narrow ones still fit.
+  dialog->SetSkinLabelText("TXT_LOCAL_IP", "iiiiiiiiiiii");
+  EXPECT_FALSE(ip->Overflows());
 
-  const std::string longText(ip->VisibleCount() + 5, 'x');
+  const std::string longText(20, 'W');
   dialog->SetSkinLabelText("TXT_LOCAL_IP", longText.c_str());
   EXPECT_TRUE(ip->Overflows());
+  EXPECT_LT(ip->VisibleCount(), 20);
   EXPECT_FALSE(ip->CurrentLine().centred);
   pump(1000);
   EXPECT_GT(ip->ScrollOffset(), 0u) << "the marquee runs";
@@ -294,6 +299,7 @@ TEST(SkinDialog, RebuildingTheSkinFromAClickIsSafe) {
     void OnSkinButtonClicked(const char* name) override {
       CTestSkinDialog::OnSkinButtonClicked(name);
       LoadSkin();  // destroys the very button whose click is being handled
+      LoadSkin();  // and a second rebuild must not free it while its handler still runs
     }
   };
   auto dialog = std::make_unique<CRebuilding>();
@@ -522,6 +528,44 @@ HBITMAP makeMask(int width, int height, InsideAt inside) {
   ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
   return bitmap;
+}
+
+// A panel runs for days: what it does again and again must hold no more GDI objects and
+// windows afterwards than before.
+TEST(SkinDialog, RepeatedWorkLeaksNoGdiObjectsOrWindows) {
+  auto dialog = showDialog();
+  ASSERT_TRUE(dialog);
+  CSkinSlider* slider = dialog->FindSkinSlider("SLDR_P_VOL_L");
+  auto work = [&](int rounds) {
+    dialog->SetSkinLabelText("TXT_ASIOSTATUS", "2 Channel, 24 bits, 48000 Hz, Buffer 10.0 ms and then some more");
+    for (int i = 0; i < rounds; ++i) {
+      const char* button = skin::kSkinButtons[i % skin::kSkinButtonCount].name;
+      dialog->SetSkinButtonCheck(button, i % 2);
+      dialog->ShowSkinButton(button, 1);
+      dialog->SetSkinLabelText("TXT_ASIOSTATE", i % 2 ? "RUNNING" : "PREPARED");
+      dialog->SetSkinSliderPos("SLDR_P_VOL_R", i % 101);
+      dialog->FindSkinButton(button)->SendMessage(WM_MOUSEMOVE, 0, pointParam(3, 3));
+    }
+    slider = dialog->FindSkinSlider("SLDR_P_VOL_L");
+    slider->ShowWindow(SW_SHOW);
+    slider->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, pointParam(60, 8));
+    for (int x = 60; x < 120; x += 6) slider->SendMessage(WM_MOUSEMOVE, MK_LBUTTON, pointParam(x, 8));
+    slider->SendMessage(WM_LBUTTONUP, 0, pointParam(120, 8));
+    dialog->RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // Controls make their tooltip at the first message that passes through them.
+    for (const skin::SkinLabelDef& l : skin::kSkinLabels) dialog->FindSkinLabel(l.name)->PostMessage(WM_NULL);
+    pump(700);  // the marquee runs
+  };
+  work(50);
+  dialog->LoadSkin();
+  work(50);
+  const int gdiBefore = uitest::liveGdiObjects(), windowsBefore = uitest::threadWindows();
+  ASSERT_GT(gdiBefore, 0);
+  work(300);
+  for (int i = 0; i < 10; ++i) dialog->LoadSkin();
+  work(50);
+  EXPECT_EQ(uitest::liveGdiObjects(), gdiBefore);
+  EXPECT_EQ(uitest::threadWindows(), windowsBefore);
 }
 
 TEST(SkinRegion, MasksBecomeRegions) {

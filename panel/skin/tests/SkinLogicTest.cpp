@@ -74,24 +74,25 @@ TEST(ButtonLook, TableOfStates) {
 
 TEST(LabelLayout, VisibleCountAndOverflow) {
   struct Case {
-    int clientWidth, widthOfW;
+    int clientWidth, textWidth;
     std::size_t length;
     int visible;
     bool overflow;
   };
   const Case cases[] = {
-      {84, 12, 4, 14, false},   // 168 / 12
-      {84, 12, 14, 14, false},  // exactly fits
-      {84, 12, 15, 14, true},
-      {274, 11, 45, 49, false},
+      {84, 30, 4, 4, false},     // fits: all of it, centred
+      {84, 84, 14, 14, false},   // exactly fits
+      {84, 85, 14, 13, true},    // one pixel too wide scrolls
+      {274, 300, 45, 42, true},  // 45 * 274 / 300 = 41, plus one
+      {274, 200, 45, 45, false},
       {0, 12, 1, 0, true},
-      {90, 0, 20, 20, false},  // a font that measures nothing is taken to fit
+      {90, 0, 20, 20, false},  // a text that measures nothing is taken to fit
       {90, 0, 0, 0, false},
   };
   for (const Case& c : cases) {
-    const LabelLayout l = layoutLabel(c.clientWidth, c.widthOfW, c.length);
-    EXPECT_EQ(l.visibleCount, c.visible) << c.clientWidth << "/" << c.widthOfW;
-    EXPECT_EQ(l.overflow, c.overflow) << c.clientWidth << "/" << c.widthOfW;
+    const LabelLayout l = layoutLabel(c.clientWidth, c.textWidth, c.length);
+    EXPECT_EQ(l.visibleCount, c.visible) << c.clientWidth << "/" << c.textWidth;
+    EXPECT_EQ(l.overflow, c.overflow) << c.clientWidth << "/" << c.textWidth;
   }
 }
 
