@@ -1,6 +1,6 @@
 // The status block as another process may leave it: any 340 bytes, with or without the
-// magic, a device name without terminator, any owner. The panel's reads and writes and the
-// driver's publications run over it in any order; each must stay inside the block, touch
+// magic, a device name without terminator, any owner. The panel's reads (its ASIO page's
+// wording included) and writes and the driver's publications run over it in any order; each must stay inside the block, touch
 // nothing without the magic, and change only the words it names.
 //
 // Input: flags (bit 0 stamps the magic, bit 1 fills the device name without a terminator),
@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "AsioPageText.h"
 #include "StatusBlock.h"
 
 using namespace tess;
@@ -118,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool ok = false;
     bool expected = false;  // what an operation that may fail should return
 
-    switch (op % 26) {
+    switch (op % 27) {
       case 0:
         check(view.ownedBy(id) == owned && view.free() == free && view.settingsLoaded() == (valid && wordAt(before, kLoaded)));
         continue;
@@ -292,6 +293,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         w.allow({kState, kChanged});
         if (ok) check(wordAt(block.get(), kChanged) == 1 && view.takeChanged() && !view.takeChanged());
         break;
+      }
+      case 25: {  // the ASIO page's reading: words and a stream line for any field values
+        AsioPageView page = readAsioPageView(view);
+        const uint32_t state = wordAt(before, kState);
+        check(page.valid == valid && page.running == (valid && state == kStateRunning));
+        check(std::strcmp(page.stateWord, asioStateWord(valid ? state : 0)) == 0);
+        check(page.streamLine.empty() != page.running);
+        if (page.running) {
+          check(page.streamLine.compare(0, 11, "2 Channel, ") == 0 && page.streamLine.size() < 260);
+          check(std::strcmp(asioModeText(page.mode), "PCM") == 0 || wordAt(before, kDsd) == 1);
+        }
+        continue;
       }
       default:  // a creator starting over: the block becomes valid and empty
         view.initialiseCreated();

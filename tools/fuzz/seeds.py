@@ -206,7 +206,7 @@ def block(state=0, loaded=1, owner=bytes(16), changed=0, show=0, buffer_size=10,
 def op(case, who=0):
     """An operation byte: who (0 the block's owner, 1 a stranger, 2 nobody) in the top bits."""
     for k in range(64):
-        if (who * 64 + k) % 26 == case:
+        if (who * 64 + k) % 27 == case:
             return who * 64 + k
     raise ValueError(case)
 
@@ -216,7 +216,7 @@ def statusblock_seed(ops, image, flags=0):
 
 
 def statusblock_seeds():
-    panel_reads = [op(6), op(1), op(2), 11, op(2), 22, op(2), 24, op(3), 64, 1, op(4), op(5), op(7), op(0)]
+    panel_reads = [op(6), op(25), op(1), op(2), 11, op(2), 22, op(2), 24, op(3), 64, 1, op(4), op(5), op(7), op(0)]
     running = block(state=4, owner=OWNER, changed=1, buffer=480, rate=48000, width=24, rates=0x3FF, widths=0xE,
                     name=b"Tessaline USB 2")
     dsd64 = block(state=4, owner=OWNER, changed=1, buffer=64, rate=176400, width=32, name=b"Tessaline USB 2",
