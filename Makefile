@@ -11,7 +11,7 @@ SETUP   := $(BUILD)/setup
 # co-installer's build (the certificate it embeds and trusts).
 SIGNING := $(BUILD)/signing
 
-.PHONY: all deps configure build package setup test test-native test-wine test-setup test-x86 x86-setup demo bench panel clean
+.PHONY: all deps configure build package setup test test-native test-wine test-setup test-x86 x86-setup demo bench panel fuzz clean
 
 all: build
 
@@ -87,6 +87,14 @@ bench: configure
 	cmake --build $(BENCHB) -j $(JOBS)
 	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost remote_bench
 	tools/bench.sh $(BENCHB) $(WIN64)
+
+# Every fuzz target for FUZZ_SECONDS each (default 10 minutes) on the corpus kept in
+# $(NATIVE)/fuzz/<target>/corpus; FUZZ_TARGETS="a b" runs only those. `make test` keeps its short runs.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?=
+fuzz: configure
+	cmake --build $(NATIVE) -j $(JOBS) --target fuzz_targets
+	tools/fuzz.sh $(NATIVE) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD)

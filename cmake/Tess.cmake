@@ -102,22 +102,102 @@ function(tess_wine_test name)
   endif()
 endfunction()
 
-# tess_fuzz(name SOURCES ... LIBS ... [SECONDS n]): libFuzzer target (native clang build),
-# run by the tests for a bounded time.
+# tess_fuzz(name SOURCES ... LIBS ... [SECONDS n] [CORPUS dir] [DICT file]): libFuzzer target
+# (native clang sanitizer build), run by the tests for a bounded time and by `make fuzz` for
+# long runs. CORPUS holds the seed inputs and the regression inputs of past findings, DICT
+# the input's magic words; they default to fuzz/<name>/corpus and fuzz/<name>/<name>.dict
+# under the calling folder when those exist. New inputs go to the build folder's
+# fuzz/<name>/corpus, which persists between runs; crashes to fuzz/<name>/.
+# Every library the target links (and what they link) is compiled with coverage
+# instrumentation, so the fuzzer steers by the code under test, not by the harness alone.
 function(tess_fuzz name)
-  cmake_parse_arguments(T "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "SECONDS;CORPUS;DICT" "SOURCES;LIBS" ${ARGN})
   if(WIN32 OR NOT TESS_TESTS OR NOT TESS_SANITIZE OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     return()
   endif()
   if(NOT T_SECONDS)
     set(T_SECONDS 15)
   endif()
+  set(own ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/${name})
+  if(NOT T_CORPUS AND IS_DIRECTORY ${own}/corpus)
+    set(T_CORPUS ${own}/corpus)
+  endif()
+  if(NOT T_DICT AND EXISTS ${own}/${name}.dict)
+    set(T_DICT ${own}/${name}.dict)
+  endif()
+  set(seeds "")
+  set(dict "")
+  if(T_CORPUS)
+    get_filename_component(seeds ${T_CORPUS} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  if(T_DICT)
+    get_filename_component(dict ${T_DICT} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+
   add_executable(${name} ${T_SOURCES})
   tess_warnings(${name})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${T_LIBS})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${T_SECONDS} -print_final_stats=1)
+  set_target_properties(${name} PROPERTIES TESS_FUZZ_LIBS "${T_LIBS}" TESS_FUZZ_SEEDS "${seeds}"
+                                           TESS_FUZZ_DICT "${dict}")
+
+  set(work ${CMAKE_BINARY_DIR}/fuzz/${name})
+  set(args -print_final_stats=1 -create_missing_dirs=1 -artifact_prefix=${work}/)
+  if(dict)
+    list(APPEND args -dict=${dict})
+  endif()
+  # The first folder receives new inputs; the seeds are only read.
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${T_SECONDS} ${args} ${work}/corpus ${seeds})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz)
+
+  get_property(pending GLOBAL PROPERTY TESS_FUZZ_TARGETS)
+  if(NOT pending)
+    cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _tess_fuzz_finish)
+  endif()
+  set_property(GLOBAL APPEND PROPERTY TESS_FUZZ_TARGETS ${name})
+endfunction()
+
+# Coverage instrumentation for a library and the project libraries it links. Unit tests
+# that link the same libraries still link without libFuzzer: the sanitizer runtime
+# provides the coverage callbacks.
+function(_tess_fuzz_instrument lib)
+  string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" lib "${lib}")
+  if(NOT TARGET ${lib})
+    return()
+  endif()
+  get_target_property(imported ${lib} IMPORTED)
+  get_target_property(type ${lib} TYPE)
+  get_target_property(done ${lib} TESS_FUZZ_INSTRUMENTED)
+  if(imported OR done OR NOT type MATCHES "^(STATIC_LIBRARY|OBJECT_LIBRARY|SHARED_LIBRARY)$")
+    return()
+  endif()
+  set_target_properties(${lib} PROPERTIES TESS_FUZZ_INSTRUMENTED ON)
+  target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
+  get_target_property(deps ${lib} LINK_LIBRARIES)
+  if(deps)
+    foreach(dep IN LISTS deps)
+      _tess_fuzz_instrument(${dep})
+    endforeach()
+  endif()
+endfunction()
+
+# Run once the whole tree is configured, so that libraries defined after their fuzz target
+# are instrumented too; lists the targets for `make fuzz` (tools/fuzz.sh).
+function(_tess_fuzz_finish)
+  get_property(targets GLOBAL PROPERTY TESS_FUZZ_TARGETS)
+  set(listing "")
+  foreach(name IN LISTS targets)
+    get_target_property(libs ${name} TESS_FUZZ_LIBS)
+    get_target_property(seeds ${name} TESS_FUZZ_SEEDS)
+    get_target_property(dict ${name} TESS_FUZZ_DICT)
+    foreach(lib IN LISTS libs)
+      _tess_fuzz_instrument(${lib})
+    endforeach()
+    string(APPEND listing "${name}\t$<TARGET_FILE:${name}>\t${seeds}\t${dict}\n")
+  endforeach()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz/targets.tsv CONTENT "${listing}")
+  add_custom_target(fuzz_targets DEPENDS ${targets})
 endfunction()
 
 # tess_benchmark(name SOURCES ... LIBS ...): Google Benchmark program (native release build).
