@@ -160,7 +160,14 @@ bool readWavFile(const std::string& path, WavAudio& out, std::string& error) {
 std::vector<uint8_t> buildWav(const WavAudio& audio, int bits) {
   const int32_t type = bits == 16 ? 16 : bits == 24 ? 17 : 18;
   const SampleFormat& f = *findSampleFormat(type);
-  const uint32_t dataBytes = static_cast<uint32_t>(audio.samples.size() * f.bytes);
+  // The header's fields must hold what they describe: block align in 16 bits, byte rate
+  // and the RIFF size in 32; a file they cannot describe is not written.
+  const uint64_t blockAlign = uint64_t(audio.channels > 0 ? audio.channels : 0) * f.bytes;
+  const uint64_t byteRate = uint64_t(audio.rate) * blockAlign;
+  const uint64_t data64 = uint64_t(audio.samples.size()) * f.bytes;
+  if (audio.channels <= 0 || blockAlign > 0xFFFF || byteRate > 0xFFFFFFFFu || data64 > 0xFFFFFFFFu - 45)
+    return {};
+  const uint32_t dataBytes = static_cast<uint32_t>(data64);
   std::vector<uint8_t> v;
   v.reserve(44 + dataBytes);
   v.insert(v.end(), {'R', 'I', 'F', 'F'});
@@ -184,6 +191,10 @@ std::vector<uint8_t> buildWav(const WavAudio& audio, int bits) {
 
 bool writeWavFile(const std::string& path, const WavAudio& audio, int bits, std::string& error) {
   const std::vector<uint8_t> bytes = buildWav(audio, bits);
+  if (bytes.empty()) {
+    error = "cannot write '" + path + "': too many channels, too high a rate or too long for a WAV file";
+    return false;
+  }
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
   if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() || std::fclose(f.release()) != 0) {
     error = "cannot write '" + path + "'";

@@ -22,6 +22,7 @@ bool parseWav(const uint8_t* data, size_t size, WavAudio& out, std::string& erro
 bool readWavFile(const std::string& path, WavAudio& out, std::string& error);
 
 // The complete file image of integer PCM (`bits` 16, 24 or 32) from left-justified samples.
+// Empty when the header cannot describe the audio (channels, rate or length too large).
 std::vector<uint8_t> buildWav(const WavAudio& audio, int bits);
 bool writeWavFile(const std::string& path, const WavAudio& audio, int bits, std::string& error);
 

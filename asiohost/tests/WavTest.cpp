@@ -33,6 +33,20 @@ TEST(Wav, WrittenFilesParseBackExactly) {
   }
 }
 
+TEST(Wav, TheWriterRefusesWhatItsHeaderCannotDescribe) {
+  WavAudio wide;
+  wide.rate = 48000;
+  wide.channels = 16385;  // 16385 x 4 bytes overflows the 16-bit block align
+  wide.samples.assign(16385, 0);
+  EXPECT_TRUE(buildWav(wide, 32).empty());
+  EXPECT_FALSE(buildWav(wide, 16).empty());  // 2 bytes a sample still fit
+  WavAudio fast = stereo(0xFFFFFFFFu, {0, 0});
+  EXPECT_TRUE(buildWav(fast, 32).empty());  // the byte rate overflows 32 bits
+  std::string error;
+  EXPECT_FALSE(writeWavFile("never-written.wav", wide, 32, error));
+  EXPECT_NE(error.find("too many channels"), std::string::npos) << error;
+}
+
 // A file image from a 'fmt ' body and data bytes, with optional extra chunks before them.
 std::vector<uint8_t> image(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data,
                            const std::vector<uint8_t>& extra = {}) {
