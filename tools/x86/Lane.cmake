@@ -50,11 +50,13 @@ set(TESS_X86_LANE_DRIVERS
   TessalineUsbAudioDevice2ASIO "Tessaline USB 2"
 )
 
-# Window programs started under Xvfb that must end on their exit command: each target
-# with its arguments in one string. THE CONTROL PANEL JOINS HERE when it exists
-# (TessalineUsbAudioDevice2ACPLUI and the arguments that make it exit); until then the
-# list is empty and checks/window-exits.sh runs nothing.
+# Window programs started under Xvfb (with the virtual DAC) that must show their window
+# and end on their exit command (checks/window-exits.sh): each target with its window's
+# title and the WM_COMMAND identifier that ends it.
 set(TESS_X86_LANE_WINDOWS
+  # The control panel: kPanelWindowTitle (common/TessConstants.h) and ID_CPL_EXIT
+  # (panel/app/PanelMessages.h); Esc and closing only hide it.
+  TessalineUsbAudioDevice2ACPLUI "Tessaline USB Audio Control Panel2" 0x8050
 )
 
 # Sets OUT to the filter the lane runs program NAME with, or to "" when it is not in the lane.
@@ -96,12 +98,13 @@ function(tess_x86_lane_checks)
   endif()
   set(windows ${TESS_X86_LANE_WINDOWS})
   while(windows)
-    list(POP_FRONT windows target arguments)
-    separate_arguments(arguments UNIX_COMMAND "${arguments}")
-    if(TARGET ${target})
+    list(POP_FRONT windows target title command)
+    if(TARGET ${target} AND TARGET windowexit)
       add_test(NAME x86.window.${target}
-        COMMAND ${run} ${TESS_WINE_TOOLS}/checks/window-exits.sh $<TARGET_FILE:${target}> ${arguments})
-      set_tests_properties(x86.window.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT})
+        COMMAND ${run} ${TESS_WINE_TOOLS}/checks/window-exits.sh
+                $<TARGET_FILE:windowexit> ${title} ${command} $<TARGET_FILE:${target}>)
+      set_tests_properties(x86.window.${target} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${TESS_X86_TIMEOUT}
+        ENVIRONMENT TESSALINE_VIRTUAL_DEVICE=1)
     endif()
   endwhile()
 endfunction()
