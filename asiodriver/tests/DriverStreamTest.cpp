@@ -629,7 +629,6 @@ TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
     EXPECT_EQ(b.field(offsetof(StatusBlockLayout, rate)), 96000u);  // any instance writes the rate
     second->disposeBuffers();
   }
-  host::g_host = &h;  // the second harness took the callbacks
   // The second's end freed nothing: the owner still owns, publishes and hears the panel.
   EXPECT_TRUE(sameIdentity(b.owner(), owner));
   EXPECT_EQ(b.field(kState), uint32_t(kStateRunning));
@@ -666,9 +665,7 @@ TEST_F(StreamTest, BusyPinsFailCreateBuffersAndRefusedRunFailsStart) {
     // Nothing was left prepared: no start, and once the pins are free the buffers come.
     EXPECT_EQ(d->start(), ASE_OK);  // not prepared: nothing to start
     EXPECT_EQ(d->disposeBuffers(), ASE_InvalidParameter);
-    host::g_host = &h;
     ASSERT_EQ(other->disposeBuffers(), ASE_OK);
-    host::g_host = &second;
     ASSERT_EQ(second.create(d.driver, 480, 480 * 3), ASE_OK);
     // Pins that refuse to run: start fails and the state stays prepared.
     vdac::setRemoved(true);

@@ -2,13 +2,13 @@
 
 #include <objbase.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Module.h"
 
 namespace host {
-
-Harness* g_host = nullptr;
 
 CLSID freshClsid() {
   CLSID id{};
@@ -32,43 +32,67 @@ DriverRef::~DriverRef() {
 
 namespace {
 
+// ASIO callbacks carry no context: each live harness owns one of a few slots, and its
+// callbacks are the set that reports to that slot only. A second harness (a second host)
+// thus never receives the switches of a driver that another harness is streaming.
+constexpr size_t kSlots = 4;
+std::atomic<Harness*> g_slots[kSlots];
+
+template <size_t Slot>
 void cdeclBufferSwitch(int32_t half, ASIOBool) {
-  if (g_host) g_host->onSwitch(half, nullptr);
+  if (Harness* h = g_slots[Slot].load()) h->onSwitch(half, nullptr);
 }
+template <size_t Slot>
 ASIOTime* cdeclBufferSwitchTimeInfo(ASIOTime* params, int32_t half, ASIOBool) {
-  if (g_host) g_host->onSwitch(half, params);
+  if (Harness* h = g_slots[Slot].load()) h->onSwitch(half, params);
   return params;
 }
+template <size_t Slot>
 void cdeclRateChanged(ASIOSampleRate rate) {
-  if (!g_host) return;
-  g_host->lastRateChange = rate;
-  g_host->rateChanges++;
+  Harness* h = g_slots[Slot].load();
+  if (!h) return;
+  h->lastRateChange = rate;
+  h->rateChanges++;
 }
+template <size_t Slot>
 int32_t cdeclMessage(int32_t selector, int32_t value, void*, double*) {
-  if (!g_host) return 0;
+  Harness* h = g_slots[Slot].load();
+  if (!h) return 0;
   switch (selector) {
     case kAsioSelectorSupported:
       return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
              value == kAsioSupportsTimeInfo;
     case kAsioEngineVersion: return 2;
-    case kAsioSupportsTimeInfo: return g_host->acceptTimeInfo ? 1 : 0;
-    case kAsioResetRequest: g_host->resetRequests++; return 1;
-    case kAsioResyncRequest: g_host->resyncRequests++; return 1;
+    case kAsioSupportsTimeInfo: return h->acceptTimeInfo ? 1 : 0;
+    case kAsioResetRequest: h->resetRequests++; return 1;
+    case kAsioResyncRequest: h->resyncRequests++; return 1;
     default: return 0;
   }
 }
 
+template <size_t Slot>
+constexpr ASIOCallbacks slotCallbacks() {
+  return ASIOCallbacks{cdeclBufferSwitch<Slot>, cdeclRateChanged<Slot>, cdeclMessage<Slot>,
+                       cdeclBufferSwitchTimeInfo<Slot>};
+}
+constexpr ASIOCallbacks kSlotCallbacks[kSlots] = {slotCallbacks<0>(), slotCallbacks<1>(), slotCallbacks<2>(),
+                                                  slotCallbacks<3>()};
+
 }  // namespace
 
 Harness::Harness() {
-  g_host = this;
-  callbacks.bufferSwitch = cdeclBufferSwitch;
-  callbacks.sampleRateDidChange = cdeclRateChanged;
-  callbacks.asioMessage = cdeclMessage;
-  callbacks.bufferSwitchTimeInfo = cdeclBufferSwitchTimeInfo;
+  for (slot = 0; slot < kSlots; ++slot) {
+    Harness* free = nullptr;
+    if (g_slots[slot].compare_exchange_strong(free, this)) break;
+  }
+  if (slot == kSlots) {
+    std::fprintf(stderr, "HostHarness: more than %u harnesses at once\n", static_cast<unsigned>(kSlots));
+    std::abort();
+  }
+  callbacks = kSlotCallbacks[slot];
 }
 
-Harness::~Harness() { g_host = nullptr; }
+Harness::~Harness() { g_slots[slot].store(nullptr); }
 
 void Harness::makeInfos(int32_t numOutputs, int32_t numInputs) {
   outputs = numOutputs;

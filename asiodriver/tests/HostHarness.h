@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -53,7 +54,9 @@ struct Harness {
   int32_t outputs = 0, inputs = 0;
   int32_t bufferSize = 0;
   uint32_t halfBytes = 0;  // bytes of one host half of one channel
+  // The callbacks that report to this harness alone (each live harness has its own set).
   ASIOCallbacks callbacks{};
+  size_t slot = 0;
   IASIO* driver = nullptr;
 
   void makeInfos(int32_t numOutputs, int32_t numInputs);
@@ -79,8 +82,5 @@ struct Harness {
 
   void onSwitch(int32_t half, const ASIOTime* time);
 };
-
-// The harness that the C callbacks report to.
-extern Harness* g_host;
 
 }  // namespace host
