@@ -95,6 +95,10 @@ HDEVINFO WINAPI CountingGetClassDevs(const GUID* guid, PCSTR enumerator, HWND pa
   ++g_getClassDevsCalls;
   return tess::vdac::seam().getClassDevs(guid, enumerator, parent, flags);
 }
+HDEVINFO WINAPI NoClassDevs(const GUID*, PCSTR, HWND, DWORD) {
+  SetLastError(ERROR_INVALID_DATA);
+  return INVALID_HANDLE_VALUE;
+}
 
 TEST_F(KsWineTest, EnumFiltersWithoutAFirstCategoryCallsNothing) {
   Use();
@@ -113,10 +117,7 @@ TEST_F(KsWineTest, EnumFiltersWithoutAFirstCategoryCallsNothing) {
   EXPECT_EQ(g_getClassDevsCalls, 1);
 
   // No device-information set at all.
-  counting.getClassDevs = [](const GUID*, PCSTR, HWND, DWORD) -> HDEVINFO {
-    SetLastError(ERROR_INVALID_DATA);
-    return INVALID_HANDLE_VALUE;
-  };
+  counting.getClassDevs = NoClassDevs;
   tess::installDevices(&counting);
   CaptureTraces(tess::kTraceEnumeration);
   EXPECT_EQ(enumerator.EnumFilters(kAudioAndRender, 2), E_FAIL);

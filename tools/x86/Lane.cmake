@@ -32,10 +32,11 @@ set(TESS_X86_LANE_PROGRAMS
   # ASIO sample types, the device and rate tables, and the system classification as an
   # x86 process on 64-bit Windows sees it.
   common_wine_test "*"
-  # Not here: ksaudio_wine_test does not compile for x86 yet (a lambda passed where a
-  # __stdcall function pointer is wanted); asiohost_wine_test and asiohost_program_test
-  # count buffer switches within fractions of a second and register their fake driver
-  # for 64-bit hosts only.
+  # The kernel-streaming layer the driver and the panel share, against the virtual DAC:
+  # filter and pin enumeration, data ranges, pin creation, streaming packets, device faults.
+  ksaudio_wine_test "*"
+  # Not here: asiohost_wine_test and asiohost_program_test count buffer switches within
+  # fractions of a second and register their fake driver for 64-bit hosts only.
 )
 
 # The x64 build beside this one (its driver, asiohost and asiostatus): with it, the lane
