@@ -1,7 +1,7 @@
 // The control panel program in its own process, with the virtual DAC, while the real driver
 // streams in another process (asiohost). The panel runs as on a system of the legacy group
 // (Wine reports Windows XP x64 to it), where it finds the device by its kernel-streaming
-// filter alone; the endpoint-capable path needs the virtual DAC's Core Audio face.
+// filter alone; one more run as Windows 10 finds it among the virtual DAC's audio endpoints.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -220,6 +220,38 @@ TEST_F(PanelProgram, FollowsTheDriverComesForwardAndKeepsTheUsersChoices) {
   EXPECT_EQ(value, 200u);
   EXPECT_TRUE(readAsioSetting(tess::kValueBitsPerSample, &value));
   EXPECT_EQ(value, 32u);
+}
+
+// On Windows 10 the panel finds the device among the audio endpoints (the virtual DAC's Core
+// Audio face in the panel's process): playback, record, ASIO and remote-control pages together,
+// while the driver streams PCM in another process.
+TEST_F(PanelProgram, AllPagesOnWindows10WhileTheDriverStreams) {
+  const char version[] = "win10";
+  ::RegSetKeyValueA(HKEY_CURRENT_USER, kAppDefaults, "Version", REG_SZ, version, sizeof version);
+  Process panel;
+  ASSERT_TRUE(start(panel, quoted(PANEL_EXE)));
+  ASSERT_TRUE(waitUntil([] { return panelWindow() != nullptr; }, 30000)) << "the panel's window";
+  HWND window = panelWindow();
+  ::SetWindowPos(window, HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
+  for (POINT at : {POINT{16, 155}, POINT{161, 155}, POINT{194, 589}}) {  // BTN_P_96K, BTN_R_96K, BTN_RMCT_START_SVR
+    HWND button = labelAt(window, at.x, at.y, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return button && ::IsWindowVisible(button); }, 5000)) << at.x << "," << at.y;
+  }
+  Process host;
+  ASSERT_TRUE(start(host, quoted(ASIOHOST_EXE) + " play -d \"Tessaline USB 2\" -r 48000 --buffer-ms 10 -t 6 -q"));
+  HWND state = labelAt(window, 188, 406, nullptr);
+  ASSERT_NE(state, nullptr);
+  EXPECT_TRUE(waitUntil([&] { return windowText(state) == "RUNNING"; }, 20000)) << windowText(state);
+  HWND pcm = labelAt(window, 12, 486, "PCM");
+  EXPECT_TRUE(waitUntil([&] { return pcm && ::IsWindowVisible(pcm); }, 3000));
+  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::Sleep(500);
+  const std::string png = besideProgram("panel_all_pages_pcm.png");
+  EXPECT_TRUE(screenshot(window, png));
+  std::printf("screenshot: %s\n", png.c_str());
+  EXPECT_TRUE(host.wait(60000));
+  ::PostMessageA(window, WM_COMMAND, ID_TRAY_EXIT, 0);
+  EXPECT_TRUE(panel.wait(15000)) << "the program ends";
 }
 
 }  // namespace
