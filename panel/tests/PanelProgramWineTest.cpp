@@ -59,28 +59,28 @@ std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 HWND panelWindow() { return ::FindWindowA(nullptr, tess::kPanelWindowTitle); }
 
 // A label of the panel by its rectangle's corner and its text (the four mode labels share one).
+struct LabelSearch {
+  HWND panel;
+  POINT at;
+  const char* text;
+  HWND found;
+};
+// A named callback: the system calls it with its own convention (stdcall on x86).
+BOOL CALLBACK findLabel(HWND child, LPARAM p) {
+  auto* s = reinterpret_cast<LabelSearch*>(p);
+  RECT r;
+  ::GetWindowRect(child, &r);
+  POINT corner{r.left, r.top};
+  ::ScreenToClient(s->panel, &corner);
+  if (corner.x == s->at.x && corner.y == s->at.y && (!s->text || windowText(child) == s->text)) {
+    s->found = child;
+    return FALSE;
+  }
+  return TRUE;
+}
 HWND labelAt(HWND panel, int x, int y, const char* text) {
-  struct Search {
-    HWND panel;
-    POINT at;
-    const char* text;
-    HWND found;
-  } s{panel, POINT{x, y}, text, nullptr};
-  ::EnumChildWindows(
-      panel,
-      [](HWND child, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        RECT r;
-        ::GetWindowRect(child, &r);
-        POINT corner{r.left, r.top};
-        ::ScreenToClient(s->panel, &corner);
-        if (corner.x == s->at.x && corner.y == s->at.y && (!s->text || windowText(child) == s->text)) {
-          s->found = child;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&s));
+  LabelSearch s{panel, POINT{x, y}, text, nullptr};
+  ::EnumChildWindows(panel, findLabel, reinterpret_cast<LPARAM>(&s));
   return s.found;
 }
 
