@@ -31,8 +31,8 @@ tess_deliverable(TessalineUsbAudioDevice2ACPLUI)
 if(TESS_TESTS)
   # The dialog in this process; and the program in its own, with the driver (which keeps the
   # status block open for the rest of the process that loaded it: hence a program of its own).
-  tess_wine_test(panel_wine_test SOURCES tests/PanelDialogWineTest.cpp tests/PanelTestSupport.cpp
-    LIBS tess_panel DEPENDS TessalineUsbAudioDevice2ACPLUI)
+  tess_wine_test(panel_wine_test SOURCES tests/PanelDialogWineTest.cpp tests/PanelEndpointWineTest.cpp
+    tests/PanelTestSupport.cpp LIBS tess_panel tess_virtualdac DEPENDS TessalineUsbAudioDevice2ACPLUI)
   tess_wine_test(panel_program_wine_test SOURCES tests/PanelProgramWineTest.cpp tests/PanelTestSupport.cpp
     LIBS tess_panel DEPENDS TessalineUsbAudioDevice2ACPLUI TessalineUsbAudioDevice2ASIO asiohost)
   foreach(t panel_wine_test panel_program_wine_test)

@@ -6,9 +6,8 @@
 # With a display (DISPLAY set) the panel stays until it is ended from its tray menu ("Exit").
 # Without one it runs under Xvfb and screenshots are written to WIN64_BUILD_DIR/panel-try-*.png.
 #
-# Until the virtual DAC offers Core Audio endpoints, Wine is told to report Windows XP x64
-# to the panel, where it finds the device by its kernel-streaming filter alone: the ASIO page
-# is built, the playback and record pages (which need endpoints) are not.
+# Wine reports Windows 10 to the panel, which finds the device among the virtual DAC's audio
+# endpoints; the package key switches every page on (playback, record, ASIO, remote control).
 set -e
 win64=$(cd "$1" && pwd)
 tools=$(cd "$(dirname "$0")" && pwd)
@@ -27,7 +26,9 @@ fi
 "$tools/wine/init.sh" "$prefix"
 trap '"$tools/wine/stop.sh" "$prefix"' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" TESSALINE_VIRTUAL_DEVICE=1
-wine reg add 'HKCU\Software\Wine\AppDefaults\TessalineUsbAudioDevice2ACPLUI.exe' /v Version /d winxp64 /f >/dev/null
+wine reg add 'HKCU\Software\Wine\AppDefaults\TessalineUsbAudioDevice2ACPLUI.exe' /v Version /d win10 /f >/dev/null
+wine reg add 'HKLM\SOFTWARE\Tessaline\Tessaline USB 2' /v PlayRecPP /t REG_DWORD /d 1 /f >/dev/null
+wine reg add 'HKLM\SOFTWARE\Tessaline\Tessaline USB 2' /v RmtCtrlPP /t REG_DWORD /d 1 /f >/dev/null
 wine reg add 'HKCU\Software\ASIO\Tessaline USB 2' /v BitsPerSample /t REG_DWORD /d 24 /f >/dev/null
 wine reg add 'HKCU\Software\ASIO\Tessaline USB 2' /v BufferSize /t REG_DWORD /d 100 /f >/dev/null
 wine regsvr32 /s "$(winepath -w "$dll")"

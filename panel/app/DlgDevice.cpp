@@ -11,6 +11,7 @@
 #include <string>
 
 #include "AudioDeviceManager.h"
+#include "DeviceSeam.h"
 #include "DeviceTable.h"
 #include "KestaACPLUIDlg.h"
 #include "KsAudio.h"
@@ -151,7 +152,8 @@ void CKestaACPLUIDlg::RegisterUsbNotification() {
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = kUsbDeviceInterface;
-  m_hDevNotify = ::RegisterDeviceNotificationA(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  // Through the device seam, so that the virtual DAC's arrivals and removals reach the window too.
+  m_hDevNotify = tess::devices().registerDeviceNotification(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 BOOL CKestaACPLUIDlg::OnDeviceChange(UINT event, DWORD_PTR data) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "AudioDeviceManager.h"
+#include "DeviceSeam.h"
 #include "PPageASIO.h"
 #include "PPagePlay.h"
 #include "PanelMessages.h"
@@ -97,7 +98,7 @@ void CKestaACPLUIDlg::Shutdown() {
     KillTimer(kRescanTimerId);
     KillTimer(kExitTimerId);
   }
-  if (m_hDevNotify && m_hDevNotify != INVALID_HANDLE_VALUE) ::UnregisterDeviceNotification(m_hDevNotify);
+  if (m_hDevNotify && m_hDevNotify != INVALID_HANDLE_VALUE) tess::devices().unregisterDeviceNotification(m_hDevNotify);
   m_hDevNotify = nullptr;
   m_tray.Delete();
   DestroyPages();

@@ -168,6 +168,7 @@ HRESULT CAudioDeviceManager::BindDirection(EDataFlow flow, const wchar_t* patter
   int& bound = flow == eRender ? m_renderCount : m_captureCount;
   EndpointRecord* records = flow == eRender ? m_render : m_capture;
   bound = 0;
+  bool captureVolumeBound = false;
   if (FAILED(m_pPlayer->EnumerateActive(flow, &count))) return E_FAIL;
   wchar_t wanted[32];
   std::wcsncpy(wanted, pattern, 31);
@@ -198,8 +199,13 @@ HRESULT CAudioDeviceManager::BindDirection(EDataFlow flow, const wchar_t* patter
       continue;
     }
     ReadLevelRanges(record);
-    if (flow == eCapture ? IsEqualGUID(record.jackSubtype, kNodeLineConnector) : bound == 0)
+    // The callback listens where the pages take their levels from: the first render endpoint
+    // and the first line input (the record page's volume endpoint). Registering each later
+    // line input would leave the slot on the last one, whose changes the page never shows.
+    if (flow == eRender ? bound == 0 : IsEqualGUID(record.jackSubtype, kNodeLineConnector) && !captureVolumeBound) {
       m_pPlayer->RegisterEndpointVolume(device, flow);
+      if (flow == eCapture) captureVolumeBound = true;
+    }
     record.index = e;
     ++bound;
     device->Release();

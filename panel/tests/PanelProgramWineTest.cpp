@@ -1,7 +1,7 @@
 // The control panel program in its own process, with the virtual DAC, while the real driver
 // streams in another process (asiohost). The panel runs as on a system of the legacy group
 // (Wine reports Windows XP x64 to it), where it finds the device by its kernel-streaming
-// filter alone; the endpoint-capable path needs the virtual DAC's Core Audio face.
+// filter alone; one more run as Windows 10 finds it among the virtual DAC's audio endpoints.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -59,28 +59,28 @@ std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 HWND panelWindow() { return ::FindWindowA(nullptr, tess::kPanelWindowTitle); }
 
 // A label of the panel by its rectangle's corner and its text (the four mode labels share one).
+struct LabelSearch {
+  HWND panel;
+  POINT at;
+  const char* text;
+  HWND found;
+};
+// A named callback: the system calls it with its own convention (stdcall on x86).
+BOOL CALLBACK findLabel(HWND child, LPARAM p) {
+  auto* s = reinterpret_cast<LabelSearch*>(p);
+  RECT r;
+  ::GetWindowRect(child, &r);
+  POINT corner{r.left, r.top};
+  ::ScreenToClient(s->panel, &corner);
+  if (corner.x == s->at.x && corner.y == s->at.y && (!s->text || windowText(child) == s->text)) {
+    s->found = child;
+    return FALSE;
+  }
+  return TRUE;
+}
 HWND labelAt(HWND panel, int x, int y, const char* text) {
-  struct Search {
-    HWND panel;
-    POINT at;
-    const char* text;
-    HWND found;
-  } s{panel, POINT{x, y}, text, nullptr};
-  ::EnumChildWindows(
-      panel,
-      [](HWND child, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        RECT r;
-        ::GetWindowRect(child, &r);
-        POINT corner{r.left, r.top};
-        ::ScreenToClient(s->panel, &corner);
-        if (corner.x == s->at.x && corner.y == s->at.y && (!s->text || windowText(child) == s->text)) {
-          s->found = child;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&s));
+  LabelSearch s{panel, POINT{x, y}, text, nullptr};
+  ::EnumChildWindows(panel, findLabel, reinterpret_cast<LPARAM>(&s));
   return s.found;
 }
 
@@ -220,6 +220,38 @@ TEST_F(PanelProgram, FollowsTheDriverComesForwardAndKeepsTheUsersChoices) {
   EXPECT_EQ(value, 200u);
   EXPECT_TRUE(readAsioSetting(tess::kValueBitsPerSample, &value));
   EXPECT_EQ(value, 32u);
+}
+
+// On Windows 10 the panel finds the device among the audio endpoints (the virtual DAC's Core
+// Audio face in the panel's process): playback, record, ASIO and remote-control pages together,
+// while the driver streams PCM in another process.
+TEST_F(PanelProgram, AllPagesOnWindows10WhileTheDriverStreams) {
+  const char version[] = "win10";
+  ::RegSetKeyValueA(HKEY_CURRENT_USER, kAppDefaults, "Version", REG_SZ, version, sizeof version);
+  Process panel;
+  ASSERT_TRUE(start(panel, quoted(PANEL_EXE)));
+  ASSERT_TRUE(waitUntil([] { return panelWindow() != nullptr; }, 30000)) << "the panel's window";
+  HWND window = panelWindow();
+  ::SetWindowPos(window, HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
+  for (POINT at : {POINT{16, 155}, POINT{161, 155}, POINT{194, 589}}) {  // BTN_P_96K, BTN_R_96K, BTN_RMCT_START_SVR
+    HWND button = labelAt(window, at.x, at.y, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return button && ::IsWindowVisible(button); }, 5000)) << at.x << "," << at.y;
+  }
+  Process host;
+  ASSERT_TRUE(start(host, quoted(ASIOHOST_EXE) + " play -d \"Tessaline USB 2\" -r 48000 --buffer-ms 10 -t 6 -q"));
+  HWND state = labelAt(window, 188, 406, nullptr);
+  ASSERT_NE(state, nullptr);
+  EXPECT_TRUE(waitUntil([&] { return windowText(state) == "RUNNING"; }, 20000)) << windowText(state);
+  HWND pcm = labelAt(window, 12, 486, "PCM");
+  EXPECT_TRUE(waitUntil([&] { return pcm && ::IsWindowVisible(pcm); }, 3000));
+  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::Sleep(500);
+  const std::string png = besideProgram("panel_all_pages_pcm.png");
+  EXPECT_TRUE(screenshot(window, png));
+  std::printf("screenshot: %s\n", png.c_str());
+  EXPECT_TRUE(host.wait(60000));
+  ::PostMessageA(window, WM_COMMAND, ID_TRAY_EXIT, 0);
+  EXPECT_TRUE(panel.wait(15000)) << "the program ends";
 }
 
 }  // namespace

@@ -69,27 +69,30 @@ std::string besideProgram(const char* file) {
   return dir.substr(0, dir.find_last_of("\\/") + 1) + file;
 }
 
+namespace {
+struct ChildSearch {
+  HWND parent;
+  POINT at;
+  HWND found;
+};
+// A named callback: the system calls it with its own convention (stdcall on x86).
+BOOL CALLBACK findChildAt(HWND child, LPARAM p) {
+  auto* s = reinterpret_cast<ChildSearch*>(p);
+  RECT r;
+  ::GetWindowRect(child, &r);
+  POINT topLeft{r.left, r.top};
+  ::ScreenToClient(s->parent, &topLeft);
+  if (topLeft.x == s->at.x && topLeft.y == s->at.y) {
+    s->found = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
 HWND childAt(HWND parent, int x, int y) {
-  struct Search {
-    HWND parent;
-    POINT at;
-    HWND found;
-  } search{parent, POINT{x, y}, nullptr};
-  ::EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        RECT r;
-        ::GetWindowRect(child, &r);
-        POINT topLeft{r.left, r.top};
-        ::ScreenToClient(s->parent, &topLeft);
-        if (topLeft.x == s->at.x && topLeft.y == s->at.y) {
-          s->found = child;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ChildSearch search{parent, POINT{x, y}, nullptr};
+  ::EnumChildWindows(parent, findChildAt, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
