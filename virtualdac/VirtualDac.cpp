@@ -116,14 +116,14 @@ DacConfig configFromEnvironment() {
   char jacks[256] = {};
   n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", jacks, sizeof jacks);
   if (n > 0 && n < sizeof jacks) {
-    std::vector<CaptureEndpointSpec> endpoints;
+    std::vector<CaptureEndpointShape> endpoints;
     for (const char* p = jacks; *p;) {
       const size_t length = std::strcspn(p, ",");
       const std::string jack(p, length);
       if (jack == "line" || jack == "spdif") {
-        CaptureEndpointSpec spec;
-        spec.jack = jack == "line" ? CaptureJack::Line : CaptureJack::Spdif;
-        endpoints.push_back(spec);
+        CaptureEndpointShape endpoint;
+        endpoint.jack = jack == "line" ? CaptureJack::Line : CaptureJack::Spdif;
+        endpoints.push_back(endpoint);
       }
       p += length + (p[length] == ',');
     }

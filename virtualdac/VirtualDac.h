@@ -122,7 +122,7 @@ struct AudioDeviceSpec {
 enum class TopologyShape { Usual, Unconnected };
 enum class CaptureJack { Line, Spdif };  // KSNODETYPE_LINE_CONNECTOR, KSNODETYPE_SPDIF_INTERFACE
 
-struct CaptureEndpointSpec {
+struct CaptureEndpointShape {
   CaptureJack jack = CaptureJack::Line;
   TopologyShape topology = TopologyShape::Usual;
 };
@@ -130,7 +130,7 @@ struct CaptureEndpointSpec {
 struct CoreAudioShape {
   bool endpoints = true;         // false: the DAC shows no endpoints at all
   std::vector<TopologyShape> renderEndpoints{TopologyShape::Usual};
-  std::vector<CaptureEndpointSpec> captureEndpoints{CaptureEndpointSpec{}};  // unless renderOnly
+  std::vector<CaptureEndpointShape> captureEndpoints{CaptureEndpointShape{}};  // unless renderOnly
   float minimumLevelDb = -60.0f, maximumLevelDb = 0.0f, levelStepDb = 0.5f;  // hardware volume range
   bool onboardEndpoints = true;  // "Speakers" and "Microphone" of an onboard codec, listed first
   bool packed24 = true;

@@ -52,7 +52,7 @@ HRESULT jackPart(IMMDevice* device, DataFlow wanted, Ref<IPart>& part) {
   return other->QueryInterface(__uuidof(IPart), reinterpret_cast<void**>(part.out()));
 }
 
-// One step: part 0 of the incoming (against the signal) or outgoing parts list.
+// One step: the first entry of the incoming (against the signal) or outgoing parts list.
 HRESULT step(Ref<IPart>& part, bool withSignal) {
   Ref<IPartsList> list;
   HRESULT hr = withSignal ? part->EnumPartsOutgoing(list.out()) : part->EnumPartsIncoming(list.out());

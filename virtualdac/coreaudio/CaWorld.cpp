@@ -155,13 +155,13 @@ std::shared_ptr<ca::World> buildCoreAudio(const Dac& dac) {
     EndpointFormats capture = formats;
     capture.refusedRates = shape.captureRefusedRates;
     for (size_t c = 0; registered(kCategoryCapture) && c < shape.captureEndpoints.size(); ++c) {
-      const CaptureEndpointSpec& spec = shape.captureEndpoints[c];
-      const bool line = spec.jack == CaptureJack::Line;
+      const CaptureEndpointShape& wanted = shape.captureEndpoints[c];
+      const bool line = wanted.jack == CaptureJack::Line;
       Endpoint& e = addEndpoint(*world, node.instanceId, false,
                                 {numbered(line ? L"Line" : L"SPDIF Interface", c), adapter, kFormLineLevel}, device,
                                 index, capturePin, true, capture, 24);
       e.jack = line ? kNodeLineConnector : kNodeSpdifInterface;
-      e.connected = spec.topology == TopologyShape::Usual;
+      e.connected = wanted.topology == TopologyShape::Usual;
     }
   }
   for (Endpoint& e : world->endpoints) {

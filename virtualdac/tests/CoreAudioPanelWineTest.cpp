@@ -44,7 +44,7 @@ struct Walk {
   UINT localId = 0;
 };
 
-// One step along the signal (outgoing) or against it: part 0 of the list.
+// One step along the signal (outgoing) or against it: the first entry of the list.
 HRESULT step(Com<IPart>& part, bool withSignal) {
   Com<IPartsList> list;
   HRESULT hr = withSignal ? part->EnumPartsOutgoing(list.put()) : part->EnumPartsIncoming(list.put());
