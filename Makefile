@@ -33,11 +33,14 @@ build: configure
 	cmake --build $(WIN32) -j $(JOBS)
 	$(MAKE) --no-print-directory package setup
 
-# x86 deliverables at the package root, x64 ones in x64/ (the installer's layout).
+# x86 deliverables at the package root, x64 ones in x64/ (the installer's layout), each
+# with the virtual DAC's DLL beside it for the demo and the tests (the setup leaves it out).
 package:
 	rm -rf $(PACKAGE)
 	cmake --install $(WIN32) --prefix $(PACKAGE) --component deliverable
+	cmake --install $(WIN32) --prefix $(PACKAGE) --component virtualdac
 	cmake --install $(WIN64) --prefix $(PACKAGE)/x64 --component deliverable
+	cmake --install $(WIN64) --prefix $(PACKAGE)/x64 --component virtualdac
 	@echo "package staged in $(PACKAGE)"
 
 # Setup.exe (64-bit Windows) and Setup-x86.exe from the staged package, all signed.

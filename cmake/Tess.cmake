@@ -45,9 +45,13 @@ endfunction()
 function(tess_deliverable target)
   set_target_properties(${target} PROPERTIES PREFIX "")
   install(TARGETS ${target} RUNTIME DESTINATION . COMPONENT deliverable LIBRARY DESTINATION . COMPONENT deliverable)
-  # Release binaries ship stripped (most of a driver DLL is the static C++ runtime's
-  # symbols); the symbols stay beside the binary in the build folder as <file>.debug,
-  # linked by name so that a debugger finds them.
+  tess_strip_release(${target})
+endfunction()
+
+# Release binaries ship stripped (most of a driver DLL is the static C++ runtime's
+# symbols); the symbols stay beside the binary in the build folder as <file>.debug,
+# linked by name so that a debugger finds them.
+function(tess_strip_release target)
   if(WIN32 AND CMAKE_BUILD_TYPE STREQUAL "Release" AND CMAKE_OBJCOPY AND CMAKE_STRIP)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug

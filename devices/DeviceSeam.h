@@ -1,7 +1,8 @@
 // The device seam: the only platform entry points through which the system reaches
-// devices. By default they are the system's own; the virtual DAC fills the table when
-// TESSALINE_VIRTUAL_DEVICE=1 is set or when a test installs it. Registry, memory,
-// threads, windows and sockets are never routed through here.
+// devices. By default they are the system's own; the virtual DAC fills the table when a
+// test installs it, or when TESSALINE_VIRTUAL_DEVICE=1 is set and its DLL lies beside the
+// module that uses the seam (VirtualDacModule.h). Registry, memory, threads, windows and
+// sockets are never routed through here.
 #pragma once
 
 #include <windows.h>
@@ -69,7 +70,8 @@ struct DeviceSeam {
 };
 
 // The table in use. On first use it is the system's, or the virtual DAC's when the
-// environment variable TESSALINE_VIRTUAL_DEVICE is "1".
+// environment variable TESSALINE_VIRTUAL_DEVICE is "1" and "TessalineVirtualDac.dll" is in
+// the folder of the module this seam is linked into (the system's when it is not there).
 const DeviceSeam& devices();
 // The system's own entry points.
 const DeviceSeam& systemDevices();

@@ -190,7 +190,7 @@ bool Dac::build(const DacConfig& c) {
     dacFilter.categories = {kCategoryAudio, kCategoryRender};
   }
   const int dacDevice =
-      addAudio(dacInstance, c.friendlyName, "USB Audio Device", {"USB\\" + dacIds + "&REV_0100&MI_01", "USB\\" + dacIds + "&MI_01"},
+      addAudio(dacInstance, c.friendlyName, c.deviceDescription, {"USB\\" + dacIds + "&REV_0100&MI_01", "USB\\" + dacIds + "&MI_01"},
                std::move(dacFilter), c.renderAlias,
                c.renderOnly || separateCapture ? AliasState::Missing : AliasState::Enabled, true);
   if (separateCapture) {

@@ -129,9 +129,9 @@ DacConfig configFromEnvironment() {
     }
     if (!endpoints.empty()) config.coreAudio.captureEndpoints = endpoints;
   }
-  // Selected by the environment, perhaps by accident: its name says it is not the device
-  // (short enough for the driver's 32-character channel names, "<name>_O_R").
-  config.friendlyName = "Virtual Tessaline USB 2.0";
+  // Selected by the environment, perhaps by accident: its name says it is not the device.
+  config.friendlyName = kVirtualDeviceName;
+  config.deviceDescription = kVirtualDeviceName;
   // In a deliverable nobody reads the in-memory record: keep it small.
   config.playedRecordLimit = 8u << 20;
   return config;

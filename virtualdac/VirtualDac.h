@@ -9,7 +9,8 @@
 //   ... exercise code that calls tess::devices() ...
 //   tess::vdac::stopUsingVirtualDac();
 // Any deliverable selects it on first use of tess::devices() when the environment
-// variable TESSALINE_VIRTUAL_DEVICE is "1" (configFromEnvironment() then applies
+// variable TESSALINE_VIRTUAL_DEVICE is "1" and TessalineVirtualDac.dll (this code, built
+// as a DLL of its own) lies beside the deliverable (configFromEnvironment() then applies
 // TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK,
 // TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY, TESSALINE_VIRTUAL_DEVICE_24IN32 (endpoints refuse
 // packed 24-bit samples) and TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS ("line,spdif,line":
@@ -53,6 +54,12 @@ namespace tess::vdac {
 // Pin ids of the DAC's filter (the capture pins are absent when render-only).
 inline constexpr uint32_t kRenderPinId = 0;
 inline constexpr uint32_t kCapturePinId = 3;
+
+// The name of the device selected through the environment: its filter's friendly name,
+// its device description and, in parentheses, its audio endpoints' names. It says the
+// device is not the real one, and fits the driver's 32-character channel names
+// ("<name>_O_R").
+inline constexpr char kVirtualDeviceName[] = "Tessaline USB 2 (virtual)";
 
 // How an interface is registered under an alias category.
 enum class AliasState { Enabled, Disabled, Removed, Missing };
@@ -144,7 +151,10 @@ struct CoreAudioShape {
 struct DacConfig {
   uint16_t vendorId = 0x1209;
   uint16_t productId = 0x0007;
+  // Its interface's and device node's "FriendlyName" (the name hosts show; the endpoints'
+  // names carry it too) and its device description.
   std::string friendlyName = "Tessaline USB 2.0 Audio";
+  std::string deviceDescription = "USB Audio Device";
   RangeShape ranges;                    // widths, rates and channels the pins take
   bool renderOnly = false;
   // Capture on a filter of its own, registered only under KSCATEGORY_CAPTURE (and
@@ -184,7 +194,7 @@ struct DacConfig {
 };
 
 // Reads the TESSALINE_VIRTUAL_DEVICE_* variables into a default configuration, named
-// "Virtual Tessaline USB 2.0" so that nobody takes it for the device.
+// kVirtualDeviceName so that nobody takes it for the device.
 DacConfig configFromEnvironment();
 
 // Builds the device (replacing an installed one); false when its resources cannot be made.

@@ -1,24 +1,40 @@
-// TESSALINE_VIRTUAL_DEVICE=1 makes the first use of the seam select the virtual DAC; the
-// system's table fills every entry.
+// TESSALINE_VIRTUAL_DEVICE=1 makes the first use of the seam load the virtual DAC from
+// the DLL beside this program (it is not linked in); the system's table fills every entry.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <ks.h>
 #include <ksmedia.h>
 
-#include "DeviceSeam.h"
-#include "VirtualDac.h"
-#include "SeamIo.h"
+#include <string>
 
-TEST(DeviceSelection, EnvironmentVariableSelectsTheVirtualDac) {
+#include "DeviceSeam.h"
+#include "SeamIo.h"
+#include "VirtualDacModule.h"
+
+namespace {
+
+std::wstring folderOf(HMODULE module) {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::wstring();
+  std::wstring folder(path, n);
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+}  // namespace
+
+TEST(DeviceSelection, EnvironmentVariableSelectsTheVirtualDacBesideTheProgram) {
+  ASSERT_EQ(GetModuleHandleW(tess::kVirtualDacDllName), nullptr);
   ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE", "1"));
   ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY", "1"));
-  ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", "C:\\played.wav"));
-  EXPECT_EQ(tess::vdac::configFromEnvironment().wavPath, "C:\\played.wav");
-  EXPECT_EQ(tess::vdac::configFromEnvironment().friendlyName, "Virtual Tessaline USB 2.0");
   const tess::DeviceSeam& seam = tess::devices();
-  EXPECT_EQ(seam.getClassDevs, tess::vdac::seam().getClassDevs);
-  EXPECT_TRUE(tess::vdac::isInstalled());
+  EXPECT_NE(seam.getClassDevs, tess::systemDevices().getClassDevs);
+  HMODULE dll = GetModuleHandleW(tess::kVirtualDacDllName);
+  ASSERT_NE(dll, nullptr);
+  EXPECT_EQ(folderOf(dll), folderOf(nullptr));
+
+  // The device, shaped by the environment, through the seam.
   HDEVINFO set = seam.getClassDevs(&KSCATEGORY_AUDIO, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   ASSERT_NE(set, INVALID_HANDLE_VALUE);
   SP_DEVICE_INTERFACE_DATA iface = seamio::sized<SP_DEVICE_INTERFACE_DATA>();
@@ -26,12 +42,16 @@ TEST(DeviceSelection, EnvironmentVariableSelectsTheVirtualDac) {
   SP_DEVICE_INTERFACE_DATA alias = seamio::sized<SP_DEVICE_INTERFACE_DATA>();
   EXPECT_FALSE(seam.getDeviceInterfaceAlias(set, &iface, &KSCATEGORY_CAPTURE, &alias));  // render-only
   EXPECT_TRUE(seam.destroyDeviceInfoList(set));
+  HANDLE filter = seamio::openFilter(seamio::dacFilterPath());
+  EXPECT_NE(filter, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(seam.closeHandle(filter));
 
   // Later uses keep the choice; a test can go back to the system's table.
   EXPECT_EQ(&tess::devices(), &seam);
   tess::installDevices(nullptr);
   EXPECT_EQ(&tess::devices(), &tess::systemDevices());
-  tess::vdac::uninstall();
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE", nullptr);
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY", nullptr);
 }
 
 // Wine's ksuser.dll only has a stub of KsCreatePin (calling it aborts the process), so

@@ -80,6 +80,10 @@ check "asiohost list finds the installed driver" sh -c "wine '$asiohost' list | 
 check "the registered server is the installed x64 driver" sh -c \
   "wine reg query 'HKCR\\CLSID\\$(regval "$asiokey" CLSID)\\InprocServer32' /ve | tr -d '\r' | grep -qiF 'Tessaline USB 2\\x64\\TessalineUsbAudioDevice2ASIO'"
 echo "== asiohost check through the installed driver, virtual DAC"
+# The setup installs no virtual DAC; the build's copy is put beside the installed x64
+# programs for these two checks (the seam loads it from there only), then taken away.
+check "the setup installed no virtual DAC" [ -z "$(find "$root" -iname '*virtualdac*')" ]
+cp "$win64/virtualdac/TessalineVirtualDac.dll" "$root/x64/"
 TESSALINE_VIRTUAL_DEVICE=1 wine "$asiohost" check -d "Tessaline USB 2" > "$setupdir/e2e-check.txt" 2>&1
 rc=$?; tr -d '\r' < "$setupdir/e2e-check.txt" | tail -1
 check "asiohost check passes through the installed driver" [ "$rc" -eq 0 ]
@@ -90,6 +94,7 @@ if [ -f "$root/TessalineUsbAudioDevice2ACPLUI.exe" ]; then
     xdotool search --onlyvisible --name "Tessaline USB Audio Control Panel2"
   kill "$panel" 2>/dev/null
 fi
+rm -f "$root/x64/TessalineVirtualDac.dll"
 
 # A copy of the uninstaller in a folder of the user's, beside a file of theirs.
 scratch="$setupdir/e2e-scratch"

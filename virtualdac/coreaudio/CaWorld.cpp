@@ -129,7 +129,6 @@ std::shared_ptr<ca::World> buildCoreAudio(const Dac& dac) {
       formats.ranges = dac.config.ranges;
       formats.packed24 = shape.packed24;
       formats.accepts24In32 = shape.accepts24In32;
-      adapter = L"Virtual " + widen(dac.config.friendlyName);
     }
     const int device = filter.device;
     const int index = static_cast<int>(f);

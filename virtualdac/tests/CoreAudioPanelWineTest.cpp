@@ -165,7 +165,7 @@ TEST_F(CoreAudioPanelTest, TopologiesWalkAsAUsbAudioDevicesDo) {
   ASSERT_EQ(dacEndpoint(eCapture, line, 0), S_OK);
   ASSERT_EQ(dacEndpoint(eCapture, spdif, 1), S_OK);
   ASSERT_EQ(dacEndpoint(eCapture, line3, 2), S_OK);
-  EXPECT_EQ(textProperty(spdif.get(), kFriendlyName), L"SPDIF Interface 2 (Virtual Tessaline USB 2.0 Audio)");
+  EXPECT_EQ(textProperty(spdif.get(), kFriendlyName), L"SPDIF Interface 2 (Tessaline USB 2.0 Audio)");
   EXPECT_EQ(textProperty(line.get(), PROPERTYKEY{{0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE,
                                                                               0x7F, 0x0E}}, 8}),
             L"{DFF21FE3-F70F-11D0-B917-00A0C9223196}");

@@ -134,7 +134,7 @@ TEST_F(CoreAudioTest, ListsTheDacBesideOtherDevicesWithItsHardwarePath) {
   EXPECT_EQ(render[1].hardwarePath.rfind(L"{1}.USB\\VID_046D&PID_0A44&MI_01\\", 0), 0u);
   EXPECT_EQ(render[1].friendlyName, L"Speakers (Webcam Microphone)");
   EXPECT_EQ(render[2].hardwarePath, L"{1}.USB\\VID_1209&PID_0007&MI_01\\6&2C4A6E5B&0&0001");
-  EXPECT_EQ(render[2].friendlyName, L"Speakers (Virtual Tessaline USB 2.0 Audio)");
+  EXPECT_EQ(render[2].friendlyName, L"Speakers (Tessaline USB 2.0 Audio)");
   EXPECT_EQ(render[2].state, static_cast<DWORD>(DEVICE_STATE_ACTIVE));
   EXPECT_EQ(render[3].hardwarePath.find(L"PID_0007"), std::wstring::npos);
   for (size_t i = 0; i < render.size(); ++i) {
@@ -143,7 +143,7 @@ TEST_F(CoreAudioTest, ListsTheDacBesideOtherDevicesWithItsHardwarePath) {
   }
   const std::vector<EndpointInfo> capture = listEndpoints(eCapture);
   ASSERT_EQ(capture.size(), 4u);
-  EXPECT_EQ(capture[2].friendlyName, L"Line (Virtual Tessaline USB 2.0 Audio)");
+  EXPECT_EQ(capture[2].friendlyName, L"Line (Tessaline USB 2.0 Audio)");
   EXPECT_EQ(capture[2].id.rfind(L"{0.0.1.00000000}.{", 0), 0u);
   EXPECT_EQ(listEndpoints(eAll).size(), 8u);
 

@@ -1,8 +1,19 @@
-// A module that selects the virtual DAC through the environment, as a driver DLL does, and
-// leaves a stream queued on it: the host may unload the module while the device runs on.
+// A module that reaches devices through the seam, as a driver DLL does: it selects the
+// virtual DAC through the environment, and may leave a stream queued on it while its host
+// unloads it.
 #include <windows.h>
 
 #include "SeamIo.h"
+
+// 1 when the DAC's filter is found and opens through the seam, else 0.
+extern "C" __declspec(dllexport) int dacReachable() {
+  const std::string path = seamio::dacFilterPath();
+  if (path.empty()) return 0;
+  HANDLE filter = seamio::openFilter(path);
+  if (filter == INVALID_HANDLE_VALUE) return 0;
+  tess::devices().closeHandle(filter);
+  return 1;
+}
 
 extern "C" __declspec(dllexport) int startStreamThroughEnvironment() {
   SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE", "1");

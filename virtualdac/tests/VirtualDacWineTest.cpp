@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 
+#include "CaKit.h"
 #include "SeamIo.h"
 #include "VirtualDac.h"
 
@@ -107,6 +108,59 @@ TEST_F(VirtualDacTest, EnumeratesTheDacAndOtherFilters) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
   EXPECT_TRUE(devices().destroyDeviceInfoList(set));
   EXPECT_FALSE(devices().destroyDeviceInfoList(set));
+}
+
+// Selected through the environment, perhaps by accident, the device names itself as not
+// the real one wherever a program or a user reads its name.
+TEST_F(VirtualDacTest, TheEnvironmentsDeviceSaysItIsVirtual) {
+  ASSERT_TRUE(SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", "C:\\played.wav"));
+  const vdac::DacConfig config = vdac::configFromEnvironment();
+  SetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_WAV", nullptr);
+  EXPECT_EQ(config.wavPath, "C:\\played.wav");
+  use(config);
+  const std::string name = vdac::kVirtualDeviceName;
+  EXPECT_NE(name.find("virtual"), std::string::npos);
+  EXPECT_LE(name.size() + std::strlen("_O_R"), 31u);  // the driver's channel names keep it whole
+
+  std::vector<InterfaceInfo> list = audioInterfaces();
+  auto dac = std::find_if(list.begin(), list.end(), [](const InterfaceInfo& i) { return i.path == dacFilterPath(); });
+  ASSERT_NE(dac, list.end());
+  EXPECT_EQ(dac->friendlyName, name);
+
+  HDEVINFO set = devices().getClassDevs(nullptr, "USB", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  int dacNodes = 0;
+  SP_DEVINFO_DATA devInfo = seamio::sized<SP_DEVINFO_DATA>();
+  for (DWORD i = 0; devices().enumDeviceInfo(set, i, &devInfo); ++i) {
+    char id[256] = {}, description[128] = {}, friendly[128] = {};
+    DWORD type = 0;
+    ASSERT_TRUE(devices().getDeviceRegistryProperty(set, &devInfo, SPDRP_HARDWAREID, &type,
+                                                    reinterpret_cast<BYTE*>(id), sizeof id, nullptr));
+    if (std::string(id).find("PID_0007&REV_0100&MI_01") == std::string::npos) continue;
+    ++dacNodes;
+    ASSERT_TRUE(devices().getDeviceRegistryProperty(set, &devInfo, SPDRP_DEVICEDESC, &type,
+                                                    reinterpret_cast<BYTE*>(description), sizeof description, nullptr));
+    ASSERT_TRUE(devices().getDeviceRegistryProperty(set, &devInfo, SPDRP_FRIENDLYNAME, &type,
+                                                    reinterpret_cast<BYTE*>(friendly), sizeof friendly, nullptr));
+    EXPECT_EQ(description, name);
+    EXPECT_EQ(friendly, name);
+  }
+  EXPECT_EQ(dacNodes, 1);
+  EXPECT_TRUE(devices().destroyDeviceInfoList(set));
+
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  const std::wstring inParentheses = L"(" + std::wstring(name.begin(), name.end()) + L")";
+  int dacEndpoints = 0;
+  for (const cakit::EndpointInfo& e : cakit::listEndpoints(eAll)) {
+    if (e.hardwarePath.find(L"PID_0007") == std::wstring::npos) continue;
+    ++dacEndpoints;
+    EXPECT_EQ(e.friendlyName.size() > inParentheses.size() &&
+                  e.friendlyName.compare(e.friendlyName.size() - inParentheses.size(), std::wstring::npos, inParentheses) == 0,
+              true)
+        << std::string(e.friendlyName.begin(), e.friendlyName.end());
+  }
+  EXPECT_EQ(dacEndpoints, 2);  // speakers and the line input
+  CoUninitialize();
 }
 
 TEST_F(VirtualDacTest, DetailAndAliasFollowSetupApiRules) {
