@@ -154,9 +154,8 @@ TEST_F(VirtualDacTest, TheEnvironmentsDeviceSaysItIsVirtual) {
   for (const cakit::EndpointInfo& e : cakit::listEndpoints(eAll)) {
     if (e.hardwarePath.find(L"PID_0007") == std::wstring::npos) continue;
     ++dacEndpoints;
-    EXPECT_EQ(e.friendlyName.size() > inParentheses.size() &&
-                  e.friendlyName.compare(e.friendlyName.size() - inParentheses.size(), std::wstring::npos, inParentheses) == 0,
-              true)
+    const size_t open = e.friendlyName.find(L'(');
+    EXPECT_EQ(open == std::wstring::npos ? std::wstring() : e.friendlyName.substr(open), inParentheses)
         << std::string(e.friendlyName.begin(), e.friendlyName.end());
   }
   EXPECT_EQ(dacEndpoints, 2);  // speakers and the line input
