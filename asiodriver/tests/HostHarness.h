@@ -17,11 +17,15 @@ namespace host {
 // A distinct class identifier per test run, as registration would make.
 CLSID freshClsid();
 
-// The driver object created through DllGetClassObject / CreateInstance.
+// The two variants of the driver, as their DLLs' class objects make them.
+enum class Variant { KernelStreaming, CoreAudio };
+const char* variantName(Variant v);
+
+// The driver object created through the variant's class object / CreateInstance.
 struct DriverRef {
   IASIO* driver = nullptr;
   HRESULT created = E_FAIL;
-  explicit DriverRef(const CLSID& clsid);
+  explicit DriverRef(const CLSID& clsid, Variant variant = Variant::KernelStreaming);
   ~DriverRef();
   IASIO* operator->() const { return driver; }
 };
