@@ -119,12 +119,15 @@ class CAsioSample : public IASIO, public CUnknown, private PumpSink {
   void messageLoop();
   void startStreaming();
   void slotFinished(Direction dir, uint32_t slot, uint32_t half, uint32_t token) override;
+  // A backend that asks for each period: the output it gets (StreamEngine.cpp).
+  void renderOnRequest(uint32_t slot, uint32_t token);
   void periodStep(uint32_t half);
   void deliverBufferSwitch(uint32_t half);
   // The host's output of the period that just switched (after-switch backends).
   void copyOutput();
-  // Output half `half` into the render buffers `token` of the slots in `slots`.
-  void copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots);
+  // Output half `half` into the render buffers `token` of the slots in `slots`; only the
+  // buffers are handed over (holding what the backend put there) when not `hostWrote`.
+  void copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots, bool hostWrote);
   // A finished capture period: every opened slot's data, copied into input half `half`
   // when `copy`, and given back to the device.
   void takeInput(uint32_t token, uint32_t half, bool copy);
@@ -185,6 +188,8 @@ class CAsioSample : public IASIO, public CUnknown, private PumpSink {
   fmt::PeriodGate m_gate;
   bool m_streaming;           // the device streams (started and not halted)
   uint64_t m_capturePeriods;  // capture periods finished in this run
+  bool m_renderPaces;         // render completions count for the periods (else capture alone)
+  uint64_t m_renderRequests;  // periods a device that asks for each one has asked for in this run
   fmt::PositionPair m_reported;  // position and time of the last switch, for getSamplePosition
   uint64_t m_samplePosition;  // frames
   uint64_t m_systemTime;      // nanoseconds

@@ -44,7 +44,9 @@ struct StreamFormat {
 };
 
 // The core's side of the pump: a backend reports each finished period of a slot, in the
-// order the device finished them. `token` names the backend's buffer of that period.
+// order the device finished them. `token` names the backend's buffer of that period; for
+// a render slot of a backend that asks for each period, it counts the periods the device
+// played (or was given) without the host's data before this request.
 class PumpSink {
  public:
   virtual void slotFinished(Direction dir, uint32_t slot, uint32_t half, uint32_t token) = 0;

@@ -15,6 +15,9 @@
 namespace tess {
 namespace {
 
+// Requests a device that asks for each period makes before the host's first output.
+constexpr uint64_t kRenderLead = 2;
+
 // Two seconds, relative, in 100 ns units.
 constexpr LONGLONG kWatchdogDue = -20000000LL;
 
@@ -186,10 +189,10 @@ void CAsioSample::askHostForReset() {
 void CAsioSample::copyOutput() {
   if (!m_bufferSize) return;
   copyOutputHalf(fmt::outputHalf(m_samplePosition, m_bufferSize), fmt::outputPacket(m_samplePosition, m_bufferSize),
-                 ~0u);
+                 ~0u, true);
 }
 
-void CAsioSample::copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots) {
+void CAsioSample::copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots, bool hostWrote) {
   RateRecord* record = m_active[kRender];
   if (!record) return;
   const uint32_t width = m_streamWidth;
@@ -201,7 +204,8 @@ void CAsioSample::copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots) 
     if (!record->slots[s].opened || !(slots & (1u << s))) continue;
     fmt::RenderPacket target{};
     if (!m_backend->beginRender(s, token, target)) continue;  // this period stays unwritten
-    if (map.count) result += fmt::copyOutput(target, fmt::containerBytes(width), map.outputs[half], map.count, detect);
+    if (map.count && hostWrote)
+      result += fmt::copyOutput(target, fmt::containerBytes(width), map.outputs[half], map.count, detect);
     m_backend->endRender(s);
   }
   InterlockedExchange(&m_outputCopied, 1);
@@ -273,9 +277,8 @@ void CAsioSample::periodStep(uint32_t half) {
 void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint32_t token) {
   const bool run = m_streaming && !m_stopRequested;
   if (dir == kRender) {
-    // The device asks for this period now: it gets the half as the host last left it.
-    if (run && !m_backend->copiesOutputAfterSwitch()) copyOutputHalf(half, token, 1u << slot);
-    if (m_gate.renderDone(slot, half, m_streaming).periodDue) periodStep(half);
+    if (run && !m_backend->copiesOutputAfterSwitch()) renderOnRequest(slot, token);
+    if (m_renderPaces && m_gate.renderDone(slot, half, m_streaming).periodDue) periodStep(half);
     return;
   }
   const fmt::PeriodGate::Step step = m_gate.captureDone(slot, half, m_streaming);
@@ -288,10 +291,31 @@ void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint
   if (step.periodDue) periodStep(half);
 }
 
+void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
+  // The device asks for its periods in turn: request k takes the output of switch k - 2,
+  // one latency whichever of the two is served first when they fall due together. The
+  // first two requests, and any whose switch has not come yet, get the backend's silence;
+  // a half the host has filled again since carries that newer switch. Periods the device
+  // played without us (`token`) count as asked for: their output is dropped and the
+  // latency stays. All of these are periods lost.
+  m_renderRequests += token;
+  const uint64_t request = m_renderRequests++;
+  bool write = request >= kRenderLead;
+  bool lost = token != 0;
+  if (write) {
+    const uint64_t wanted = request - kRenderLead;
+    write = m_switchCount > wanted;
+    lost = lost || !write || m_switchCount > wanted + 2;
+  }
+  copyOutputHalf(static_cast<uint32_t>(request & 1), token, 1u << slot, write);
+  if (lost) SetEvent(m_messageEvents[kMessageResync]);
+}
+
 void CAsioSample::startStreaming() {
   if (m_streaming) return;
   m_gate.clear();
   m_capturePeriods = 0;
+  m_renderRequests = 0;
   m_switchCount = 0;
   m_reported.store(0, 0);
   m_samplePosition = 0;
@@ -309,8 +333,12 @@ void CAsioSample::pumpLoop() {
   for (uint32_t e = 0; e < fmt::kControlEvents; ++e) waits[e] = m_pumpEvents[e];
   const DWORD count = fmt::kControlEvents +
                       m_backend->waitHandles(waits + fmt::kControlEvents, MAXIMUM_WAIT_OBJECTS - fmt::kControlEvents);
-  m_gate.reset(m_active[kRender] ? m_active[kRender]->openedSlots : 0,
-               m_active[kCapture] ? m_active[kCapture]->openedSlots : 0);
+  const uint32_t renderSlots = m_active[kRender] ? m_active[kRender]->openedSlots : 0;
+  const uint32_t captureSlots = m_active[kCapture] ? m_active[kCapture]->openedSlots : 0;
+  // Captured periods arrive one by one even when the pump is late; requests for output
+  // merge then. So periods follow capture wherever the device asks for output itself.
+  m_renderPaces = m_backend->copiesOutputAfterSwitch() || !captureSlots;
+  m_gate.reset(m_renderPaces ? renderSlots : 0, captureSlots);
   m_streaming = false;
   bool running = true;
   bool requestTaken = false;  // a start request was acted on before its event arrived

@@ -60,6 +60,8 @@ class CaBackend final : public DeviceBackend {
   bool findEndpoints(bool wantCapture, DeviceFacts* facts);
   void releaseEndpoints();
   Stream* stream(Direction dir, uint32_t slot);
+  // Queues one period of silence on a render stream; false when the client takes none.
+  static bool writeSilence(Stream& s);
 
   IMMDevice* m_endpoints[2] = {};  // render, capture
   HANDLE m_events[2][kEndpointSlots] = {};

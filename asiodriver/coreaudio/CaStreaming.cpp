@@ -129,10 +129,11 @@ void CaBackend::closeSlot(Direction dir, uint32_t slot) {
 // --- Pump thread ------------------------------------------------------------------------
 
 uint32_t CaBackend::waitHandles(HANDLE* handles, uint32_t room) {
-  // Every slot event of both directions: the render slots', then the capture slots'.
+  // Every slot event of both directions, the capture slots' first: when a late pump finds
+  // both signalled, the periods captured meanwhile switch before output is asked for.
   uint32_t count = 0;
-  for (auto& direction : m_events)
-    for (HANDLE event : direction)
+  for (Direction dir : {kCapture, kRender})
+    for (HANDLE event : m_events[dir])
       if (event && count < room) handles[count++] = event;
   return count;
 }
@@ -150,20 +151,21 @@ bool CaBackend::startStreaming() {
     }
   }
   // One period of silence ahead of the start, so the first event leaves a period of time.
-  for (uint32_t slot = 0; ok && slot < fmt::kPinSlots; ++slot) {
-    Stream* s = stream(kRender, slot);
-    BYTE* data = nullptr;
-    if (!s) continue;
-    ok = SUCCEEDED(s->render->GetBuffer(s->frames, &data)) && data;
-    if (ok) fillSilence(data, size_t{s->frames} * s->blockAlign, s->dsd);
-    if (ok) ok = SUCCEEDED(s->render->ReleaseBuffer(s->frames, 0));
-  }
+  for (uint32_t slot = 0; ok && slot < fmt::kPinSlots; ++slot)
+    if (Stream* s = stream(kRender, slot)) ok = writeSilence(*s);
   for (Direction dir : {kCapture, kRender})
     for (uint32_t slot = 0; ok && slot < fmt::kPinSlots; ++slot)
       if (Stream* s = stream(dir, slot)) ok = SUCCEEDED(s->client->Start());
   // A device that refuses to start (held, removed) runs nothing.
   if (!ok) haltStreaming();
   return ok;
+}
+
+bool CaBackend::writeSilence(Stream& s) {
+  BYTE* data = nullptr;
+  if (FAILED(s.render->GetBuffer(s.frames, &data)) || !data) return false;
+  fillSilence(data, size_t{s.frames} * s.blockAlign, s.dsd);
+  return SUCCEEDED(s.render->ReleaseBuffer(s.frames, 0));
 }
 
 void CaBackend::haltStreaming() {
@@ -173,12 +175,21 @@ void CaBackend::haltStreaming() {
 }
 
 void CaBackend::onSignal(uint32_t index, bool running, PumpSink& sink) {
-  const Direction dir = index < kEndpointSlots ? kRender : kCapture;
+  const Direction dir = index < kEndpointSlots ? kCapture : kRender;
   const uint32_t slot = index % kEndpointSlots;
   Stream* s = stream(dir, slot);
   if (!s) return;
   if (dir == kRender) {
-    sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), 0);
+    // Nothing left playing when the device asks: a request merged into this one while the
+    // pump was late, and the period it was for plays without us. A period of silence in
+    // its place gives the device its period of room again.
+    UINT32 padding = 1;
+    uint32_t missed = 0;
+    if (running && s->periods > 0 && SUCCEEDED(s->client->GetCurrentPadding(&padding)) && padding == 0) {
+      writeSilence(*s);
+      missed = 1;
+    }
+    sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), missed);
     return;
   }
   // Auto-reset events merge when the pump is late: take every period the client holds.
@@ -190,15 +201,16 @@ void CaBackend::onSignal(uint32_t index, bool running, PumpSink& sink) {
 }
 
 bool CaBackend::queuePeriod(uint64_t, uint32_t, uint64_t) {
-  // Nothing to queue: each client asks for its periods. A gap the device reported in
-  // the captured data is a period lost.
+  // Nothing to queue: each client asks for its periods. A gap the device reported in the
+  // captured data is a period lost.
   return InterlockedExchange(&m_discontinuity, 0) != 0;
 }
 
 bool CaBackend::beginRender(uint32_t slot, uint32_t, fmt::RenderPacket& target) {
   Stream* s = stream(kRender, slot);
+  if (!s) return false;
   BYTE* data = nullptr;
-  if (!s || FAILED(s->render->GetBuffer(s->frames, &data)) || !data) return false;  // this period is skipped
+  if (FAILED(s->render->GetBuffer(s->frames, &data)) || !data) return false;  // this period is skipped
   const size_t bytes = size_t{s->frames} * s->blockAlign;
   // Channels the host has no buffer for play silence, not what the buffer held before.
   fillSilence(data, bytes, s->dsd);
