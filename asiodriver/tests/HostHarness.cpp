@@ -128,6 +128,7 @@ bool Harness::waitForSwitches(uint32_t count, DWORD timeoutMs) const {
 }
 
 void Harness::onSwitch(int32_t half, const ASIOTime* time) {
+  if (stopCalled.load()) ++switchesAfterStop;
   uint32_t n = switchCount.load();
   if (n < kMaxSwitches) {
     Switch& s = switches[n];

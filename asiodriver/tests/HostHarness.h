@@ -52,6 +52,9 @@ struct Harness {
   uint32_t slowSwitchEvery = 0;  // every n-th switch takes slowSwitchMs (a host under load)
   DWORD slowSwitchMs = 0;
   std::atomic<int32_t> stopInSwitchResult{1};
+  // Set by a test just before it calls stop: switches that begin after it are counted.
+  std::atomic<bool> stopCalled{false};
+  std::atomic<uint32_t> switchesAfterStop{0};
 
   // Buffers: outputs then inputs, as given to createBuffers.
   std::vector<ASIOBufferInfo> infos;
