@@ -144,7 +144,6 @@ ASIOBool CAsioSample::init(void*) {
   buildRateRecords(kRender);
   buildRateRecords(kCapture);
   if (m_preferredDuration == 0) m_preferredDuration = drv::kDefaultDuration;
-  m_periodsInFlight = fmt::kPeriodsInFlight;
 
   drv::RateValidity validity{};
   for (int i = 0; i < kRateCount; ++i) {
@@ -198,7 +197,7 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
                                         : drv::bufferSizes(m_pcmRate, m_asioRate, m_preferredDuration).preferred;
   }
   if (inputLatency) *inputLatency = latency;
-  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_periodsInFlight - 1);
+  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_backend ? m_backend->outputLatencyPeriods() : 1);
   return err;
 }
 

@@ -153,7 +153,6 @@ class CAsioSample : public IASIO, public CUnknown, private PumpSink {
   uint32_t m_bufferSize;         // frames
   volatile LONG m_rateChanged;
   uint32_t m_minDurationIndex;
-  uint32_t m_periodsInFlight;
 
   // The format the buffers were created with: a rate set later (the host is then asked to
   // reset) must not change how the running engine reads and writes its packets.

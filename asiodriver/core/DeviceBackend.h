@@ -80,6 +80,8 @@ class DeviceBackend {
   // (into a packet queued ahead); false when the backend asks for each period as the
   // device wants it (slotFinished of a render slot then copies the half first).
   virtual bool copiesOutputAfterSwitch() const = 0;
+  // Buffers from a switch to the moment its output starts to play.
+  virtual uint32_t outputLatencyPeriods() const = 0;
 
   // --- Pump thread --------------------------------------------------------------------
   // The events the pump waits on beside its own, for the opened slots; at most `room`.

@@ -15,9 +15,6 @@
 namespace tess {
 namespace {
 
-// Requests a device that asks for each period makes before the host's first output.
-constexpr uint64_t kRenderLead = 2;
-
 // Two seconds, relative, in 100 ns units.
 constexpr LONGLONG kWatchdogDue = -20000000LL;
 
@@ -292,22 +289,26 @@ void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint
 }
 
 void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
-  // The device asks for its periods in turn: request k takes the output of switch k - 2,
-  // one latency whichever of the two is served first when they fall due together. The
-  // first two requests, and any whose switch has not come yet, get the backend's silence;
-  // a half the host has filled again since carries that newer switch. Periods the device
-  // played without us (`token`) count as asked for: their output is dropped and the
-  // latency stays. All of these are periods lost.
-  m_renderRequests += token;
-  const uint64_t request = m_renderRequests++;
-  bool write = request >= kRenderLead;
+  // The device asks for its periods in turn. When capture paces the periods, request k
+  // takes the output of switch k - 2, one latency whichever of the two is served first
+  // when they fall due together, and periods the device played without us (`token`)
+  // count as asked for: their output is dropped and the latency stays. When render paces
+  // them, request k takes switch k - 1 (its own switch follows it; a merged request costs
+  // a switch too). The first requests, and any whose switch has not come yet, get the
+  // backend's silence. A schedule fallen behind the switches (the device ran dry longer
+  // than it could tell) moves on to the older of the two halves still intact. All of
+  // these are periods lost.
+  const uint64_t lead = m_renderPaces ? 1 : 2;
+  if (!m_renderPaces) m_renderRequests += token;
   bool lost = token != 0;
-  if (write) {
-    const uint64_t wanted = request - kRenderLead;
-    write = m_switchCount > wanted;
-    lost = lost || !write || m_switchCount > wanted + 2;
+  if (m_renderRequests >= lead && m_switchCount > m_renderRequests - lead + 2) {
+    m_renderRequests = m_switchCount - 2 + lead;
+    lost = true;
   }
-  copyOutputHalf(static_cast<uint32_t>(request & 1), token, 1u << slot, write);
+  const uint64_t request = m_renderRequests++;
+  const bool write = request >= lead && m_switchCount > request - lead;
+  lost = lost || (request >= lead && !write);
+  copyOutputHalf(static_cast<uint32_t>((request - lead) & 1), token, 1u << slot, write);
   if (lost) SetEvent(m_messageEvents[kMessageResync]);
 }
 

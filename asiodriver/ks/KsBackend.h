@@ -27,6 +27,8 @@ class KsBackend final : public DeviceBackend {
   void closeSlot(Direction dir, uint32_t slot) override;
   int32_t channelGroup(Direction dir, const RateRecord& record, uint32_t slot) const override;
   bool copiesOutputAfterSwitch() const override { return true; }
+  // The switch's output leaves in the packet queued after the one still waiting.
+  uint32_t outputLatencyPeriods() const override { return fmt::kPeriodsInFlight - 1; }
 
   uint32_t waitHandles(HANDLE* handles, uint32_t room) override;
   bool startStreaming() override;
