@@ -50,6 +50,11 @@ shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tess
 thumb=$(openssl x509 -in "$cert" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
 trusted() { wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\$1\\Certificates\\$thumb" >/dev/null 2>&1; }
 asiohost="$win64/asiohost/asiohost.exe"
+# The setup installs no virtual DAC: for the checks that stream, the build's copy is put
+# beside the installed x64 drivers and panel (the seam loads it from there only), then
+# taken away before the uninstall.
+vdac_in() { cp "$win64/virtualdac/TessalineVirtualDac.dll" "$root/x64/"; }
+vdac_out() { rm -f "$root/x64/TessalineVirtualDac.dll"; }
 
 echo "== Setup.exe /S ($(stat -c %s "$setupdir/Setup.exe") bytes)"
 t0=$(now_ms); wine "$setupdir/Setup.exe" /S; rc=$?; t1=$(now_ms)
@@ -80,10 +85,8 @@ check "asiohost list finds the installed driver" sh -c "wine '$asiohost' list | 
 check "the registered server is the installed x64 driver" sh -c \
   "wine reg query 'HKCR\\CLSID\\$(regval "$asiokey" CLSID)\\InprocServer32' /ve | tr -d '\r' | grep -qiF 'Tessaline USB 2\\x64\\TessalineUsbAudioDevice2ASIO'"
 echo "== asiohost check through the installed driver, virtual DAC"
-# The setup installs no virtual DAC; the build's copy is put beside the installed x64
-# programs for these two checks (the seam loads it from there only), then taken away.
 check "the setup installed no virtual DAC" [ -z "$(find "$root" -iname '*virtualdac*')" ]
-cp "$win64/virtualdac/TessalineVirtualDac.dll" "$root/x64/"
+vdac_in
 TESSALINE_VIRTUAL_DEVICE=1 wine "$asiohost" check -d "Tessaline USB 2" > "$setupdir/e2e-check.txt" 2>&1
 rc=$?; tr -d '\r' < "$setupdir/e2e-check.txt" | tail -1
 check "asiohost check passes through the installed driver" [ "$rc" -eq 0 ]
@@ -94,7 +97,7 @@ if [ -f "$root/TessalineUsbAudioDevice2ACPLUI.exe" ]; then
     xdotool search --onlyvisible --name "Tessaline USB Audio Control Panel2"
   kill "$panel" 2>/dev/null
 fi
-rm -f "$root/x64/TessalineVirtualDac.dll"
+vdac_out
 
 # A copy of the uninstaller in a folder of the user's, beside a file of theirs.
 scratch="$setupdir/e2e-scratch"
@@ -140,8 +143,10 @@ check "setup as Windows 10 exits 0" [ "$rc" -eq 0 ]
 check "the driver is registered" waitfor 30 hasvalue "$asiokey" CLSID
 check "the registered server is the installed x64 Core Audio driver" sh -c \
   "wine reg query 'HKCR\\CLSID\\$(regval "$asiokey" CLSID)\\InprocServer32' /ve | tr -d '\r' | grep -qiF 'Tessaline USB 2\\x64\\TessalineUsbAudioDevice2ASIOW.dll'"
+vdac_in
 TESSALINE_VIRTUAL_DEVICE=1 wine "$asiohost" check -d "Tessaline USB 2" > "$setupdir/e2e-check-w.txt" 2>&1
 rc=$?; tr -d '\r' < "$setupdir/e2e-check-w.txt" | tail -1
+vdac_out
 check "asiohost check passes through the installed Core Audio driver" [ "$rc" -eq 0 ]
 wine "$root/Uninstall.exe" /S; waitfor 180 nokey "$ukey"; gone=$?
 check "uninstall as Windows 10 finishes" [ "$gone" -eq 0 ]
