@@ -266,6 +266,9 @@ void CAsioSample::periodStep(uint32_t half) {
   if (m_stopRequested) return;
   if (m_switchCount != 0) m_samplePosition += m_bufferSize;
   m_systemTime = nowNanoseconds();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  m_lastSwitchTicks = now.QuadPart;
   deliverBufferSwitch(half);
   // The host's timing no longer matches the device's clock: tell it (message thread).
   if (m_backend->queuePeriod(m_samplePosition, m_bufferSize, m_switchCount)) SetEvent(m_messageEvents[kMessageResync]);
@@ -289,26 +292,39 @@ void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint
 }
 
 void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
-  // The device asks for its periods in turn. When capture paces the periods, request k
-  // takes the output of switch k - 2, one latency whichever of the two is served first
-  // when they fall due together, and periods the device played without us (`token`)
-  // count as asked for: their output is dropped and the latency stays. When render paces
-  // them, request k takes switch k - 1 (its own switch follows it; a merged request costs
-  // a switch too). The first requests, and any whose switch has not come yet, get the
-  // backend's silence. A schedule fallen behind the switches (the device ran dry longer
-  // than it could tell) moves on to the older of the two halves still intact. All of
-  // these are periods lost.
-  const uint64_t lead = m_renderPaces ? 1 : 2;
-  if (!m_renderPaces) m_renderRequests += token;
+  // The device asks for its periods in turn, and each request takes the newest switch
+  // that surely came before it: when render paces the periods, the newest (this request's
+  // own switch follows it); else the newest, or the one before it when the newest came
+  // within half a period (the period that request and capture end together, whichever the
+  // pump saw first). Each request then takes the switch after
+  // the one the request before took, so pump jitter never moves the output; a schedule
+  // the switches have overtaken moves on, and a request whose switch has not come plays
+  // the backend's silence and moves the schedule a period back. Those, and a device that
+  // ran dry (`token`), are periods lost.
   bool lost = token != 0;
-  if (m_renderRequests >= lead && m_switchCount > m_renderRequests - lead + 2) {
-    m_renderRequests = m_switchCount - 2 + lead;
+  int64_t newest = static_cast<int64_t>(m_switchCount) - 1;
+  if (!m_renderPaces) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (m_switchCount && now.QuadPart - m_lastSwitchTicks < m_periodTicks / 2) newest -= 1;
+  }
+  if (!m_renderScheduled) {
+    m_renderScheduled = newest >= 0;
+    m_renderSwitch = newest;
+  } else if (++m_renderSwitch + 1 < newest || static_cast<int64_t>(m_switchCount) >= m_renderSwitch + 3) {
+    m_renderSwitch = newest;
     lost = true;
   }
-  const uint64_t request = m_renderRequests++;
-  const bool write = request >= lead && m_switchCount > request - lead;
-  lost = lost || (request >= lead && !write);
-  copyOutputHalf(static_cast<uint32_t>((request - lead) & 1), token, 1u << slot, write);
+  const bool write = m_renderScheduled && static_cast<int64_t>(m_switchCount) > m_renderSwitch;
+  if (m_renderScheduled && !write) {
+    // Scheduled too close to the switches: this period plays silence, and the schedule
+    // stays a period further back from here on.
+    copyOutputHalf(0, 0, 1u << slot, false);
+    --m_renderSwitch;
+    SetEvent(m_messageEvents[kMessageResync]);
+    return;
+  }
+  copyOutputHalf(static_cast<uint32_t>(m_renderSwitch & 1), 0, 1u << slot, write);
   if (lost) SetEvent(m_messageEvents[kMessageResync]);
 }
 
@@ -316,7 +332,12 @@ void CAsioSample::startStreaming() {
   if (m_streaming) return;
   m_gate.clear();
   m_capturePeriods = 0;
-  m_renderRequests = 0;
+  m_renderScheduled = false;
+  m_renderSwitch = 0;
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  // One period in performance-counter ticks (host samples at the host's rate, DSD too).
+  m_periodTicks = m_asioRate ? frequency.QuadPart * int64_t{m_bufferSize} / int64_t{m_asioRate} : 0;
   m_switchCount = 0;
   m_reported.store(0, 0);
   m_samplePosition = 0;

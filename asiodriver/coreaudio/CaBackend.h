@@ -30,8 +30,9 @@ class CaBackend final : public DeviceBackend {
   void closeSlot(Direction dir, uint32_t slot) override;
   int32_t channelGroup(Direction, const RateRecord&, uint32_t) const override { return 0; }
   bool copiesOutputAfterSwitch() const override { return false; }
-  // The switch's output goes to the client two requests on and plays a period after that.
-  uint32_t outputLatencyPeriods() const override { return 2; }
+  // A switch's output goes to the client with the request that begins the next period and
+  // plays a period after that.
+  uint32_t outputLatencyPeriods(bool) const override { return 2; }
 
   uint32_t waitHandles(HANDLE* handles, uint32_t room) override;
   bool startStreaming() override;
