@@ -191,8 +191,6 @@ class CAsioSample : public IASIO, public CUnknown, private PumpSink {
   // A device that asks for each period: the switch whose output its last request took.
   bool m_renderScheduled;
   int64_t m_renderSwitch;
-  int64_t m_lastSwitchTicks;  // performance counter at the last switch
-  int64_t m_periodTicks;
   fmt::PositionPair m_reported;  // position and time of the last switch, for getSamplePosition
   uint64_t m_samplePosition;  // frames
   uint64_t m_systemTime;      // nanoseconds

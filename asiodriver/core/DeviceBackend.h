@@ -85,6 +85,8 @@ class DeviceBackend {
   virtual uint32_t outputLatencyPeriods(bool duplex) const = 0;
 
   // --- Pump thread --------------------------------------------------------------------
+  // The pump thread begins (true) and ends (false): what the thread needs for the device.
+  virtual void pumpThread(bool) {}
   // The events the pump waits on beside its own, for the opened slots; at most `room`.
   virtual uint32_t waitHandles(HANDLE* handles, uint32_t room) = 0;
   // Primes and runs the opened streams. False when the device refused: nothing runs then.

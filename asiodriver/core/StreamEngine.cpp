@@ -266,9 +266,6 @@ void CAsioSample::periodStep(uint32_t half) {
   if (m_stopRequested) return;
   if (m_switchCount != 0) m_samplePosition += m_bufferSize;
   m_systemTime = nowNanoseconds();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  m_lastSwitchTicks = now.QuadPart;
   deliverBufferSwitch(half);
   // The host's timing no longer matches the device's clock: tell it (message thread).
   if (m_backend->queuePeriod(m_samplePosition, m_bufferSize, m_switchCount)) SetEvent(m_messageEvents[kMessageResync]);
@@ -292,37 +289,28 @@ void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint
 }
 
 void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
-  // The device asks for its periods in turn, and each request takes the newest switch
-  // that surely came before it: when render paces the periods, the newest (this request's
-  // own switch follows it); else the newest, or the one before it when the newest came
-  // within half a period (the period that request and capture end together, whichever the
-  // pump saw first). Each request then takes the switch after
-  // the one the request before took, so pump jitter never moves the output; a schedule
-  // the switches have overtaken moves on, and a request whose switch has not come plays
-  // the backend's silence and moves the schedule a period back. Those, and a device that
-  // ran dry (`token`), are periods lost.
+  // The device asks for its periods in turn; each request takes the switch after the one
+  // the request before took, so pump jitter never moves the output against the switches.
+  // The first request with a switch behind it takes the newest. A request whose switch
+  // has not come yet (the captured period that ends with it was seen after it) plays the
+  // backend's silence and moves the schedule a period back, where either order of the two
+  // finds its switch; a schedule the switches have overtaken (the host has filled its half
+  // again) moves on to the older intact half. Those, and a device that ran dry (`token`),
+  // are periods lost.
   bool lost = token != 0;
-  int64_t newest = static_cast<int64_t>(m_switchCount) - 1;
-  if (!m_renderPaces) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    if (m_switchCount && now.QuadPart - m_lastSwitchTicks < m_periodTicks / 2) newest -= 1;
-  }
+  const int64_t switches = static_cast<int64_t>(m_switchCount);
   if (!m_renderScheduled) {
-    m_renderScheduled = newest >= 0;
-    m_renderSwitch = newest;
-  } else if (++m_renderSwitch + 1 < newest || static_cast<int64_t>(m_switchCount) >= m_renderSwitch + 3) {
-    m_renderSwitch = newest;
+    m_renderScheduled = switches > 0;
+    m_renderSwitch = switches - 1;
+  } else if (++m_renderSwitch + 2 < switches) {
+    m_renderSwitch = switches - 2;
     lost = true;
   }
-  const bool write = m_renderScheduled && static_cast<int64_t>(m_switchCount) > m_renderSwitch;
-  if (m_renderScheduled && !write) {
-    // Scheduled too close to the switches: this period plays silence, and the schedule
-    // stays a period further back from here on.
-    copyOutputHalf(0, 0, 1u << slot, false);
+  bool write = m_renderScheduled;
+  if (m_renderScheduled && switches <= m_renderSwitch) {
+    write = false;
     --m_renderSwitch;
-    SetEvent(m_messageEvents[kMessageResync]);
-    return;
+    lost = true;
   }
   copyOutputHalf(static_cast<uint32_t>(m_renderSwitch & 1), 0, 1u << slot, write);
   if (lost) SetEvent(m_messageEvents[kMessageResync]);
@@ -334,10 +322,6 @@ void CAsioSample::startStreaming() {
   m_capturePeriods = 0;
   m_renderScheduled = false;
   m_renderSwitch = 0;
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  // One period in performance-counter ticks (host samples at the host's rate, DSD too).
-  m_periodTicks = m_asioRate ? frequency.QuadPart * int64_t{m_bufferSize} / int64_t{m_asioRate} : 0;
   m_switchCount = 0;
   m_reported.store(0, 0);
   m_samplePosition = 0;
@@ -350,6 +334,7 @@ void CAsioSample::startStreaming() {
 void CAsioSample::pumpLoop() {
   // Time-critical priority alone is not enough under load: join "Pro Audio" too.
   MmcssScope proAudio;
+  m_backend->pumpThread(true);
   // The wait list: the four control events, then the backend's events of the opened slots.
   HANDLE waits[MAXIMUM_WAIT_OBJECTS];
   for (uint32_t e = 0; e < fmt::kControlEvents; ++e) waits[e] = m_pumpEvents[e];
@@ -414,6 +399,7 @@ void CAsioSample::pumpLoop() {
   }
   if (m_streaming) m_backend->haltStreaming();
   m_streaming = false;
+  m_backend->pumpThread(false);
 }
 
 }  // namespace tess

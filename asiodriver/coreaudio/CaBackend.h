@@ -34,6 +34,7 @@ class CaBackend final : public DeviceBackend {
   // plays a period after that.
   uint32_t outputLatencyPeriods(bool) const override { return 2; }
 
+  void pumpThread(bool begins) override;
   uint32_t waitHandles(HANDLE* handles, uint32_t room) override;
   bool startStreaming() override;
   void haltStreaming() override;
@@ -70,6 +71,7 @@ class CaBackend final : public DeviceBackend {
   HANDLE m_events[2][kEndpointSlots] = {};
   Stream m_streams[2][fmt::kPinSlots] = {};
   volatile LONG m_discontinuity = 0;  // the device reported a gap in the captured data
+  bool m_pumpCom = false;              // the pump thread joined COM (and leaves it at its end)
 };
 
 // A new backend for one driver object; null when out of memory.

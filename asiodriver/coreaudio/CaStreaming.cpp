@@ -128,6 +128,17 @@ void CaBackend::closeSlot(Direction dir, uint32_t slot) {
 
 // --- Pump thread ------------------------------------------------------------------------
 
+void CaBackend::pumpThread(bool begins) {
+  // The clients are serviced from the pump thread: it joins the multithreaded apartment,
+  // as the audio clients' own documentation asks of the threads that use them.
+  if (begins) {
+    m_pumpCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  } else if (m_pumpCom) {
+    CoUninitialize();
+    m_pumpCom = false;
+  }
+}
+
 uint32_t CaBackend::waitHandles(HANDLE* handles, uint32_t room) {
   // Every slot event of both directions, the render slots' first: a request for output is
   // served before the host's switch of a period captured at the same moment, so the
