@@ -57,6 +57,7 @@ class CaBackend final : public DeviceBackend {
     uint8_t* silence;   // capture: a zeroed period for data flagged silent
     UINT32 heldFrames;  // capture: frames of the buffer taken by beginCapture
     uint64_t periods;   // events taken in this run (their parity is the half)
+    bool dry;           // render: the client was empty at the last request
   };
 
   // Finds the device's render endpoint and, when `wantCapture`, its capture endpoint;

@@ -158,6 +158,7 @@ bool CaBackend::startStreaming() {
       Stream* s = stream(dir, slot);
       if (!s) continue;
       s->periods = 0;
+      s->dry = false;
       // A halted client keeps what it held: every run begins empty.
       ok &= SUCCEEDED(s->client->Reset());
     }
@@ -193,14 +194,13 @@ void CaBackend::onSignal(uint32_t index, bool running, PumpSink& sink) {
   if (!s) return;
   if (dir == kRender) {
     // Nothing left playing when the device asks: the pump was late and the device played
-    // (or waited) without us. A period of silence first gives it its period of room again
-    // (a device that keeps playing takes none: its buffer is full).
+    // a period without us. Told once: a device that waits for late data instead (and so
+    // keeps finding the client empty) loses nothing more while each period comes in time.
     UINT32 padding = 1;
-    uint32_t ranDry = 0;
-    if (running && s->periods > 0 && SUCCEEDED(s->client->GetCurrentPadding(&padding)) && padding == 0) {
-      writeSilence(*s);
-      ranDry = 1;
-    }
+    const bool dry =
+        running && s->periods > 0 && SUCCEEDED(s->client->GetCurrentPadding(&padding)) && padding == 0;
+    const uint32_t ranDry = dry && !s->dry ? 1 : 0;
+    s->dry = dry;
     sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), ranDry);
     return;
   }
