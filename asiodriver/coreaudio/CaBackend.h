@@ -30,9 +30,11 @@ class CaBackend final : public DeviceBackend {
   void closeSlot(Direction dir, uint32_t slot) override;
   int32_t channelGroup(Direction, const RateRecord&, uint32_t) const override { return 0; }
   bool copiesOutputAfterSwitch() const override { return false; }
-  // The switch's output goes to the client two requests on and plays a period after that.
-  uint32_t outputLatencyPeriods() const override { return 2; }
+  // A switch's output goes to the client with the request that begins the next period and
+  // plays a period after that.
+  uint32_t outputLatencyPeriods(bool) const override { return 2; }
 
+  void pumpThread(bool begins) override;
   uint32_t waitHandles(HANDLE* handles, uint32_t room) override;
   bool startStreaming() override;
   void haltStreaming() override;
@@ -55,6 +57,7 @@ class CaBackend final : public DeviceBackend {
     uint8_t* silence;   // capture: a zeroed period for data flagged silent
     UINT32 heldFrames;  // capture: frames of the buffer taken by beginCapture
     uint64_t periods;   // events taken in this run (their parity is the half)
+    bool dry;           // render: the client was empty at the last request
   };
 
   // Finds the device's render endpoint and, when `wantCapture`, its capture endpoint;
@@ -69,6 +72,7 @@ class CaBackend final : public DeviceBackend {
   HANDLE m_events[2][kEndpointSlots] = {};
   Stream m_streams[2][fmt::kPinSlots] = {};
   volatile LONG m_discontinuity = 0;  // the device reported a gap in the captured data
+  bool m_pumpCom = false;              // the pump thread joined COM (and leaves it at its end)
 };
 
 // A new backend for one driver object; null when out of memory.

@@ -128,11 +128,23 @@ void CaBackend::closeSlot(Direction dir, uint32_t slot) {
 
 // --- Pump thread ------------------------------------------------------------------------
 
+void CaBackend::pumpThread(bool begins) {
+  // The clients are serviced from the pump thread: it joins the multithreaded apartment,
+  // as the audio clients' own documentation asks of the threads that use them.
+  if (begins) {
+    m_pumpCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  } else if (m_pumpCom) {
+    CoUninitialize();
+    m_pumpCom = false;
+  }
+}
+
 uint32_t CaBackend::waitHandles(HANDLE* handles, uint32_t room) {
-  // Every slot event of both directions, the capture slots' first: when a late pump finds
-  // both signalled, the periods captured meanwhile switch before output is asked for.
+  // Every slot event of both directions, the render slots' first: a request for output is
+  // served before the host's switch of a period captured at the same moment, so the
+  // device never waits for the host.
   uint32_t count = 0;
-  for (Direction dir : {kCapture, kRender})
+  for (Direction dir : {kRender, kCapture})
     for (HANDLE event : m_events[dir])
       if (event && count < room) handles[count++] = event;
   return count;
@@ -146,6 +158,7 @@ bool CaBackend::startStreaming() {
       Stream* s = stream(dir, slot);
       if (!s) continue;
       s->periods = 0;
+      s->dry = false;
       // A halted client keeps what it held: every run begins empty.
       ok &= SUCCEEDED(s->client->Reset());
     }
@@ -175,21 +188,20 @@ void CaBackend::haltStreaming() {
 }
 
 void CaBackend::onSignal(uint32_t index, bool running, PumpSink& sink) {
-  const Direction dir = index < kEndpointSlots ? kCapture : kRender;
+  const Direction dir = index < kEndpointSlots ? kRender : kCapture;
   const uint32_t slot = index % kEndpointSlots;
   Stream* s = stream(dir, slot);
   if (!s) return;
   if (dir == kRender) {
-    // Nothing left playing when the device asks: a request merged into this one while the
-    // pump was late, and the period it was for plays without us. A period of silence in
-    // its place gives the device its period of room again.
+    // Nothing left playing when the device asks: the pump was late and the device played
+    // a period without us. Told once: a device that waits for late data instead (and so
+    // keeps finding the client empty) loses nothing more while each period comes in time.
     UINT32 padding = 1;
-    uint32_t missed = 0;
-    if (running && s->periods > 0 && SUCCEEDED(s->client->GetCurrentPadding(&padding)) && padding == 0) {
-      writeSilence(*s);
-      missed = 1;
-    }
-    sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), missed);
+    const bool dry =
+        running && s->periods > 0 && SUCCEEDED(s->client->GetCurrentPadding(&padding)) && padding == 0;
+    const uint32_t ranDry = dry && !s->dry ? 1 : 0;
+    s->dry = dry;
+    sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), ranDry);
     return;
   }
   // Auto-reset events merge when the pump is late: take every period the client holds.
