@@ -186,6 +186,10 @@ struct Dac {
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;
   LoopbackFifo loopback;
+  // While the device thread completes a burst: the events of its requests, signalled once
+  // the whole burst is complete.
+  std::vector<HANDLE> burstSignals;
+  bool inBurst = false;
   bool stalled = false;
   bool stopping = false;
   std::string registryRoot;  // HKCU subkey of this process's interface keys
@@ -261,6 +265,8 @@ class DacGuard {
 // caller's event (its lowest bit only asks not to post to a completion port) or, without
 // one, the handle's own event.
 void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
+// The same without the signal: returns the event to set (null: none).
+HANDLE settleOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
 
 // The seam entries, one file per face.
 HDEVINFO WINAPI getClassDevs(const GUID*, PCSTR, HWND, DWORD);

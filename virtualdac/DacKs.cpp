@@ -136,12 +136,14 @@ int64_t nowTicks() {
   return (c.QuadPart / frequency) * kTicksPerSecond + (c.QuadPart % frequency) * kTicksPerSecond / frequency;
 }
 
-void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+HANDLE settleOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
   ov->InternalHigh = bytes;
   ov->Internal = status;
-  HANDLE event = ov->hEvent ? reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{1})
-                            : fileEvent;
-  if (event) SetEvent(event);
+  return ov->hEvent ? reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{1}) : fileEvent;
+}
+
+void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+  if (HANDLE event = settleOverlapped(ov, fileEvent, status, bytes)) SetEvent(event);
 }
 
 HANDLE Dac::newHandle(HandleObject object) {

@@ -114,7 +114,13 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
       return;
     }
   }
-  completeOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
+  HANDLE event = settleOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
+  if (!event) return;
+  if (inBurst) {
+    burstSignals.push_back(event);
+  } else {
+    SetEvent(event);
+  }
 }
 
 bool Dac::captureRunning() const {
@@ -161,6 +167,12 @@ int64_t Dac::service(int64_t now) {
     }
   }
   const int64_t renderLimit = captureDue && config.loopback ? now + kLoopbackLead : now;
+  // A burst completes its requests together: every one is complete before any waiter
+  // hears of it, and in which order waiters hear is not for them to rely on (a wait on
+  // several events reports the lowest index first). The newest are signalled first, so
+  // that a driver taking its wake-ups for the order of completion shows it.
+  inBurst = config.completion.burstMs != 0;
+  burstSignals.clear();
   for (bool renderPass : {true, false}) {
     for (Pin* pin : running) {
       if (pin->render != renderPass) continue;
@@ -176,6 +188,8 @@ int64_t Dac::service(int64_t now) {
       }
     }
   }
+  inBurst = false;
+  for (auto event = burstSignals.rbegin(); event != burstSignals.rend(); ++event) SetEvent(*event);
   return next;
 }
 
