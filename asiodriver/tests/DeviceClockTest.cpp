@@ -3,6 +3,7 @@
 // surprise removal while streaming, the device coming back under a new instance, and a
 // safe removal that waits for the driver's handles).
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -203,11 +204,11 @@ TEST_F(DeviceClockTest, AKeptDriverFailsCleanlyOnADeviceThatCameBackAsANewInstan
   h.makeInfos(2, 2);
   const ASIOError created = h.create(d.driver, 480, 480 * kSampleBytes);
   const ASIOError started = created == ASE_OK ? d->start() : ASE_NotPresent;
-  std::printf("createBuffers after the return: %d, start: %d\n", int(created), int(started));
   EXPECT_TRUE(created != ASE_OK || started != ASE_OK);
   char message[124] = {};
   d->getErrorMessage(message);
   EXPECT_NE(message[0], 0) << "no error message";
+  std::printf("createBuffers after the return: %d, start: %d, \"%s\"\n", int(created), int(started), message);
   Sleep(200);
   EXPECT_EQ(h.switchCount.load(), 0u);
   EXPECT_EQ(vdac::pinStats(vdac::kRenderPinId).timesCreated, createdBefore);  // nothing opened on a dead filter

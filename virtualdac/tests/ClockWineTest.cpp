@@ -4,6 +4,8 @@
 // refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
