@@ -127,6 +127,14 @@ DacConfig configFromEnvironment() {
   config.loopback = environmentFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
   config.renderOnly = environmentFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
   config.coreAudio.packed24 = !environmentFlag("TESSALINE_VIRTUAL_DEVICE_24IN32");
+  long value = 0;
+  if (environmentNumber("TESSALINE_VIRTUAL_DEVICE_DRIFT_PPM", -kMaxDriftPpm, kMaxDriftPpm, value)) {
+    config.clockDriftPpm = static_cast<int32_t>(value);
+  }
+  if (environmentNumber("TESSALINE_VIRTUAL_DEVICE_BURST_MS", 0, 1000, value)) {
+    config.completion.burstMs = static_cast<uint32_t>(value);
+    config.completion.scheduleLeadMs = static_cast<uint32_t>(value);
+  }
   char jacks[256] = {};
   n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", jacks, sizeof jacks);
   if (n > 0 && n < sizeof jacks) {
@@ -142,14 +150,6 @@ DacConfig configFromEnvironment() {
       p += length + (p[length] == ',');
     }
     if (!endpoints.empty()) config.coreAudio.captureEndpoints = endpoints;
-  }
-  long value = 0;
-  if (environmentNumber("TESSALINE_VIRTUAL_DEVICE_DRIFT_PPM", -kMaxDriftPpm, kMaxDriftPpm, value)) {
-    config.clockDriftPpm = static_cast<int32_t>(value);
-  }
-  if (environmentNumber("TESSALINE_VIRTUAL_DEVICE_BURST_MS", 0, 1000, value)) {
-    config.completion.burstMs = static_cast<uint32_t>(value);
-    config.completion.scheduleLeadMs = static_cast<uint32_t>(value);
   }
   // Selected by the environment, perhaps by accident: its name says it is not the device
   // (short enough for the driver's 32-character channel names, "<name>_O_R").
