@@ -1,6 +1,6 @@
-// The driver DLL under Wine: exports, class factory, unload rules, the creation path
-// without a device, the status block it leaves behind, and registration by regsvr32
-// in the real registry.
+// The driver DLLs (both variants) under Wine: exports, class factory, unload rules, the
+// creation path without a device, the status block it leaves behind, and registration by
+// regsvr32 in the real registry.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -18,6 +18,7 @@ using namespace tess;
 namespace {
 
 constexpr char kDllName[] = "TessalineUsbAudioDevice2ASIO.dll";
+constexpr const char* kVariantDlls[] = {"TessalineUsbAudioDevice2ASIO.dll", "TessalineUsbAudioDevice2ASIOW.dll"};
 // Arbitrary: the factory accepts any class identifier.
 const CLSID kSomeClsid = {0x0badc0de, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, 0x44}};
 const Identity kForeign = {{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}};
@@ -43,8 +44,8 @@ struct DriverDll {
   HMODULE module = nullptr;
   GetClassObjectFn getClassObject = nullptr;
   NoArgFn canUnloadNow = nullptr;
-  DriverDll() {
-    module = LoadLibraryA(besideThisProgram(kDllName).c_str());
+  explicit DriverDll(const char* name) {
+    module = LoadLibraryA(besideThisProgram(name).c_str());
     if (!module) return;
     getClassObject = procAddress<GetClassObjectFn>(module, "DllGetClassObject");
     canUnloadNow = procAddress<NoArgFn>(module, "DllCanUnloadNow");
@@ -58,14 +59,14 @@ struct DriverDll {
   }
 };
 
-class Driver : public ::testing::Test {
+class Driver : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    ASSERT_NE(dll.module, nullptr) << "cannot load " << besideThisProgram(kDllName);
+    ASSERT_NE(dll.module, nullptr) << "cannot load " << besideThisProgram(GetParam());
     ASSERT_NE(dll.getClassObject, nullptr);
     ASSERT_NE(dll.canUnloadNow, nullptr);
   }
-  DriverDll dll;
+  DriverDll dll{GetParam()};
 };
 
 void deleteSettingsKey() {
@@ -75,12 +76,12 @@ void deleteSettingsKey() {
 
 }  // namespace
 
-TEST_F(Driver, ExportsTheFiveEntryPointsUndecorated) {
+TEST_P(Driver, ExportsTheFiveEntryPointsUndecorated) {
   for (const char* name : {"DllMain", "DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer", "DllUnregisterServer"})
     EXPECT_NE(GetProcAddress(dll.module, name), nullptr) << name;
 }
 
-TEST_F(Driver, FactoryAnswersAnyClassAndOnlyItsInterfaces) {
+TEST_P(Driver, FactoryAnswersAnyClassAndOnlyItsInterfaces) {
   EXPECT_EQ(dll.canUnloadNow(), S_OK);
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(dll.getClassObject(kSomeClsid, IID_IPersist, &out), E_FAIL);
@@ -101,7 +102,7 @@ TEST_F(Driver, FactoryAnswersAnyClassAndOnlyItsInterfaces) {
   EXPECT_EQ(dll.canUnloadNow(), S_OK);
 }
 
-TEST_F(Driver, LockServerHoldsTheModule) {
+TEST_P(Driver, LockServerHoldsTheModule) {
   IClassFactory* f = dll.factory();
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->LockServer(TRUE), S_OK);
@@ -119,7 +120,7 @@ TEST_F(Driver, LockServerHoldsTheModule) {
   EXPECT_EQ(dll.canUnloadNow(), S_OK);
 }
 
-TEST_F(Driver, CreationWithoutADeviceFailsAndLeavesNothingClaimed) {
+TEST_P(Driver, CreationWithoutADeviceFailsAndLeavesNothingClaimed) {
   deleteSettingsKey();
   IClassFactory* f = dll.factory();
   ASSERT_NE(f, nullptr);
@@ -148,7 +149,7 @@ TEST_F(Driver, CreationWithoutADeviceFailsAndLeavesNothingClaimed) {
   EXPECT_EQ(v.field(60), 2u);
 }
 
-TEST_F(Driver, CreationLoadsTheSettingsIntoTheBlockItCreates) {
+TEST_P(Driver, CreationLoadsTheSettingsIntoTheBlockItCreates) {
   deleteSettingsKey();
   {
     RegKey asio, key;
@@ -176,7 +177,7 @@ TEST_F(Driver, CreationLoadsTheSettingsIntoTheBlockItCreates) {
   deleteSettingsKey();
 }
 
-TEST_F(Driver, ABlockOwnedByAnotherInstanceIsLeftAlone) {
+TEST_P(Driver, ABlockOwnedByAnotherInstanceIsLeftAlone) {
   CStatusBlockMapping block;
   ASSERT_TRUE(block.attach(BlockSide::ControlPanel));
   StatusBlockView v = block.view();
@@ -198,7 +199,7 @@ TEST_F(Driver, ABlockOwnedByAnotherInstanceIsLeftAlone) {
   v.release(kForeign);
 }
 
-TEST_F(Driver, ABlockWithoutMagicIsNeverTouched) {
+TEST_P(Driver, ABlockWithoutMagicIsNeverTouched) {
   // Someone else's mapping under our name, without the magic.
   HANDLE foreign =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kStatusBlockSize, kStatusBlockName);
@@ -314,6 +315,12 @@ void expectLayout(const std::string& clsid) {
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Variants, Driver, ::testing::ValuesIn(kVariantDlls),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param).find("ASIOW") != std::string::npos ? "CoreAudio"
+                                                                                               : "KernelStreaming";
+                         });
 
 TEST(Registration, RegisterTwiceThenUnregister) {
   ASSERT_EQ(runRegsvr32("/s /u"), 0u);  // start from nothing

@@ -1,10 +1,12 @@
-// Streaming through the driver into the virtual DAC, as a host does it: buffer switches
+// Streaming through the driver into the virtual DAC, as a host does it, for both variants
+// (kernel-streaming pins and Core Audio clients) from one table of cases: buffer switches
 // and positions, bit-exact output and loopback input (also on 24-in-32-only devices and
 // with capture on a filter of its own), native DSD and DoP with their HID reports and
 // block flags, stalls and removal, and repeated cycles without leaks.
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -17,6 +19,7 @@
 using namespace tess;
 using host::DriverRef;
 using host::Harness;
+using host::Variant;
 
 namespace {
 
@@ -41,13 +44,14 @@ uint8_t patternByte(uint32_t sampleBytes, uint32_t c, uint64_t k) {
 
 // Checks what the DAC played: `prefixFrames` frames of silence, then each channel's
 // stream in containers of `container` bytes, for at least `minFrames` frames. Periods the
-// device counted as missed (a late pump on a loaded machine) play as zero frames between
-// the host's frames, which must otherwise follow each other without a gap.
+// device counted as missed (a late pump on a loaded machine), and `toldFrames` the driver
+// played as silence itself and told the host of, play as zero frames between the host's
+// frames, which must otherwise follow each other without a gap.
 void expectPlayed(const std::vector<uint8_t>& played, uint32_t container, uint32_t sampleBytes, uint8_t silence,
-                  size_t prefixFrames, size_t minFrames) {
+                  size_t prefixFrames, size_t minFrames, uint64_t toldFrames = 0) {
   const size_t frameBytes = 2 * container;
   const size_t frames = played.size() / frameBytes;
-  uint64_t missedBudget = vdac::pinStats(vdac::kRenderPinId).framesMissed;
+  uint64_t missedBudget = vdac::pinStats(vdac::kRenderPinId).framesMissed + toldFrames;
   ASSERT_GE(frames, prefixFrames + minFrames);
   auto frameIs = [&](size_t f, uint8_t value) {
     return std::all_of(&played[f * frameBytes], &played[f * frameBytes] + frameBytes,
@@ -77,8 +81,37 @@ void expectPlayed(const std::vector<uint8_t>& played, uint32_t container, uint32
   EXPECT_GE(host, minFrames);
 }
 
-class StreamTest : public DriverTest {
+// Where the variants differ by design, and only there.
+struct VariantTraits {
+  // Periods of silence the device plays before the host's first: the primed packets, or
+  // the pre-filled period and the two periods asked for before a switch filled their half.
+  size_t primedPeriods;
+  // Switches from the host's output to the same audio in its input, through the loopback.
+  uint32_t loopbackSwitches;
+  // Periods a host that writes nothing still gets as DSD silence (0x69).
+  size_t dsdSilentPeriods;
+  // Stream requests of one direction the device may hold queued at once.
+  uint32_t renderQueued, captureQueued;
+  // A switch late for the device's request goes out as silence the driver writes itself
+  // (and tells the host of); through pins the device misses that period and counts it.
+  bool driverWritesLateSilence;
+};
+
+VariantTraits traitsOf(Variant v) {
+  return v == Variant::CoreAudio ? VariantTraits{3, 3, 3, 2, 4, true} : VariantTraits{2, 2, 4, 2, 2, false};
+}
+
+std::string variantLabel(const ::testing::TestParamInfo<Variant>& info) { return host::variantName(info.param); }
+
+class StreamTest : public DriverTest, public ::testing::WithParamInterface<Variant> {
  protected:
+  Variant variant() const { return GetParam(); }
+  VariantTraits traits() const { return traitsOf(GetParam()); }
+  // Frames of silence the driver may have written for late switches, as it told the host.
+  uint64_t toldSilence(const Harness& h, size_t periodFrames) const {
+    return traits().driverWritesLateSilence ? uint64_t{h.resyncRequests.load()} * periodFrames : 0;
+  }
+
   // init, rate, createBuffers (2 out, inputs as asked), start.
   void open(DriverRef& d, Harness& h, const Stream& s, int32_t inputs = 2) {
     choose(100, s.bits);
@@ -93,8 +126,8 @@ class StreamTest : public DriverTest {
 
 }  // namespace
 
-TEST_F(StreamTest, SwitchesAlternateHalvesAndAdvanceByOneBuffer) {
-  DriverRef d(host::freshClsid());
+TEST_P(StreamTest, SwitchesAlternateHalvesAndAdvanceByOneBuffer) {
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   open(d, h, {48000, 32, 480});
   vdac::clearPlayed();
@@ -124,8 +157,8 @@ TEST_F(StreamTest, SwitchesAlternateHalvesAndAdvanceByOneBuffer) {
   EXPECT_EQ(h.switches[0].position, 0u);
   EXPECT_EQ(h.switches[0].half, 0);
   ASSERT_EQ(d->stop(), ASE_OK);
-  EXPECT_LE(vdac::pinStats(vdac::kRenderPinId).maxQueued, 2u);
-  EXPECT_LE(vdac::pinStats(vdac::kCapturePinId).maxQueued, 2u);
+  EXPECT_LE(vdac::pinStats(vdac::kRenderPinId).maxQueued, traits().renderQueued);
+  EXPECT_LE(vdac::pinStats(vdac::kCapturePinId).maxQueued, traits().captureQueued);
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
   EXPECT_EQ(block().field(kState), uint32_t(kStateInitialized));
 }
@@ -157,10 +190,10 @@ void starveTimeCriticalThreads(DWORD holdMs) {
   }
 }
 
-TEST_F(StreamTest, AStarvedPumpStillDeliversHalvesInOrder) {
+TEST_P(StreamTest, AStarvedPumpStillDeliversHalvesInOrder) {
   // Both queued packets complete while the pump is held, also across the ring's wrap from
   // packet 7 to packet 0. Outputs only: each render completion is a period on its own.
-  DriverRef d(host::freshClsid());
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   open(d, h, {48000, 24, 96}, 0);
   ASSERT_EQ(d->start(), ASE_OK);
@@ -178,29 +211,29 @@ TEST_F(StreamTest, AStarvedPumpStillDeliversHalvesInOrder) {
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
 }
 
-TEST_F(StreamTest, OutputReachesTheDeviceBitExact) {
+TEST_P(StreamTest, OutputReachesTheDeviceBitExact) {
   const Stream streams[] = {{44100, 16, 441}, {192000, 24, 960}, {384000, 32, 1536}, {96000, 24, 480}};
   for (const Stream& s : streams) {
     SCOPED_TRACE(s.rate);
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     open(d, h, s);
     vdac::clearPlayed();
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(12, 5000));
     ASSERT_EQ(d->stop(), ASE_OK);
-    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), s.bits / 8, s.bits / 8, 0, 2 * size_t(s.buffer),
-                 8 * size_t(s.buffer));
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), s.bits / 8, s.bits / 8, 0,
+                 traits().primedPeriods * size_t(s.buffer), 8 * size_t(s.buffer), toldSilence(h, size_t(s.buffer)));
     vdac::clearHidReports();
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
     EXPECT_EQ(vdac::hidReports().size(), 3u);  // the DSD modes go off after PCM too
   }
 }
 
-TEST_F(StreamTest, OutputPlaysWithoutTimeInfoOrOutputReady) {
+TEST_P(StreamTest, OutputPlaysWithoutTimeInfoOrOutputReady) {
   for (bool outputReady : {false, true}) {
     SCOPED_TRACE(outputReady);
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     h.acceptTimeInfo = false;
     h.callOutputReady = outputReady;
@@ -210,7 +243,8 @@ TEST_F(StreamTest, OutputPlaysWithoutTimeInfoOrOutputReady) {
     ASSERT_TRUE(h.waitForSwitches(10, 5000));
     ASSERT_EQ(d->stop(), ASE_OK);
     EXPECT_EQ(h.switches[1].flags, 0u);  // plain bufferSwitch
-    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 3, 3, 0, 960, 6 * 480);
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 3, 3, 0, traits().primedPeriods * 480, 6 * 480,
+                 toldSilence(h, 480));
   }
 }
 
@@ -223,23 +257,23 @@ class LoopbackTest : public StreamTest {
 };
 
 // Input channel 0 against output channel 0, switch by switch: the loopback brings the
-// output of switch i - 2 (played from the packet it left in) to the input of switch i.
+// output of switch i - n (n = the variant's round trip: two switches through packets
+// queued two ahead, three through clients asked for each period) to the input of switch i.
 // A buffer of silence where audio was due is a period the device lost; a change of the
 // delay is a shift (found by searching the output nearby). Anything else fails.
-constexpr uint32_t kLoopbackSwitches = 2;
 struct LoopbackCheck {
   size_t buffers = 0, silent = 0, shifts = 0;
 };
-LoopbackCheck checkInputIsDelayedOutput(const Harness& h) {
+LoopbackCheck checkInputIsDelayedOutput(const Harness& h, uint32_t loopbackSwitches) {
   LoopbackCheck r;
   const size_t half = h.halfBytes;
   r.buffers = std::min(h.inputLogBytes.load(), h.outputLogBytes.load()) / half;
-  EXPECT_GT(r.buffers, size_t{kLoopbackSwitches} + 4);
-  size_t delay = kLoopbackSwitches;
+  EXPECT_GT(r.buffers, size_t{loopbackSwitches} + 4);
+  size_t delay = loopbackSwitches;
   for (size_t i = 0; i < r.buffers; ++i) {
     const uint8_t* in = h.inputLog.data() + i * half;
     const bool allZero = std::all_of(in, in + half, [](uint8_t b) { return b == 0; });
-    if (i < kLoopbackSwitches) {
+    if (i < loopbackSwitches) {
       EXPECT_TRUE(allZero) << "switch " << i << " precedes the round trip";
       continue;
     }
@@ -262,12 +296,14 @@ LoopbackCheck checkInputIsDelayedOutput(const Harness& h) {
   return r;
 }
 
-// The input is the output of two switches before, unless the loaded machine made the device
-// lose periods: then the host was told (losses close together may reach it as one request).
-void expectLoopbackBitExact(const Harness& h) {
-  const LoopbackCheck c = checkInputIsDelayedOutput(h);
+// The input is the output of the round trip's switches before, unless the loaded machine
+// made the device lose periods (or, where the driver fills late periods itself, the driver
+// lost them): then the host was told (losses close together may reach it as one request).
+void expectLoopbackBitExact(const Harness& h, const VariantTraits& traits) {
+  const LoopbackCheck c = checkInputIsDelayedOutput(h, traits.loopbackSwitches);
   const uint64_t missed =
-      vdac::pinStats(vdac::kRenderPinId).periodsMissed + vdac::pinStats(vdac::kCapturePinId).periodsMissed;
+      vdac::pinStats(vdac::kRenderPinId).periodsMissed + vdac::pinStats(vdac::kCapturePinId).periodsMissed +
+      (traits.driverWritesLateSilence ? h.resyncRequests.load() : 0);
   if (missed == 0) {
     EXPECT_EQ(c.silent, 0u);
     EXPECT_EQ(c.shifts, 0u);
@@ -280,17 +316,17 @@ void expectLoopbackBitExact(const Harness& h) {
   }
 }
 
-TEST_F(LoopbackTest, CapturedAudioReachesTheHostBitExactAfterExactlyTwoBuffers) {
+TEST_P(LoopbackTest, CapturedAudioReachesTheHostBitExactAfterExactlyItsRoundTrip) {
   const Stream streams[] = {{44100, 16, 441}, {192000, 32, 960}};
   for (const Stream& s : streams) {
     SCOPED_TRACE(s.rate);
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     open(d, h, s);
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(16, 5000));
     ASSERT_EQ(d->stop(), ASE_OK);
-    expectLoopbackBitExact(h);
+    expectLoopbackBitExact(h, traits());
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
   }
 }
@@ -298,7 +334,7 @@ TEST_F(LoopbackTest, CapturedAudioReachesTheHostBitExactAfterExactlyTwoBuffers) 
 // Devices shaped as many USB audio 2.0 devices are: 24-bit audio only as 24 valid bits in
 // 4-byte containers (packed 24-bit refused), and capture on a filter of its own, listed
 // only under the capture category. A 24-bit host plays and records bit-exactly on each.
-TEST_F(StreamTest, UsbAudio2ShapesPlayAndRecordBitExact) {
+TEST_P(StreamTest, UsbAudio2ShapesPlayAndRecordBitExact) {
   struct Case {
     const char* shape;
     bool only24In32, separateCapture;
@@ -312,9 +348,10 @@ TEST_F(StreamTest, UsbAudio2ShapesPlayAndRecordBitExact) {
     if (k.only24In32) {
       config.ranges.widths = {24};
       config.ranges.containers = {32};
+      config.coreAudio.packed24 = false;
     }
     ASSERT_TRUE(vdac::useVirtualDac(config));
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     choose(100, 24);
     ASSERT_EQ(d.created, S_OK);
@@ -340,17 +377,18 @@ TEST_F(StreamTest, UsbAudio2ShapesPlayAndRecordBitExact) {
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(16, 5000));
     ASSERT_EQ(d->stop(), ASE_OK);
-    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), container, container, 0, 960, 8 * 480);
-    expectLoopbackBitExact(h);
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), container, container, 0, traits().primedPeriods * 480,
+                 8 * 480, toldSilence(h, 480));
+    expectLoopbackBitExact(h, traits());
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
   }
 }
 
-TEST_F(LoopbackTest, InputKeepsItsAlignmentThroughLatePeriods) {
+TEST_P(LoopbackTest, InputKeepsItsAlignmentThroughLatePeriods) {
   // A host playing and recording whose switch now and then takes several periods, as
   // under load: the device loses those periods on both sides alike, the input never
   // slides against the output, and the host is told of the lost periods.
-  DriverRef d(host::freshClsid());
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   h.slowSwitchEvery = 20;
   h.slowSwitchMs = 7;
@@ -360,7 +398,7 @@ TEST_F(LoopbackTest, InputKeepsItsAlignmentThroughLatePeriods) {
   ASSERT_EQ(d->stop(), ASE_OK);
   for (uint32_t i = 0; i < h.switchCount.load() && i < Harness::kMaxSwitches; ++i)
     ASSERT_EQ(h.switches[i].position, uint64_t(i) * 96) << i;
-  const LoopbackCheck c = checkInputIsDelayedOutput(h);
+  const LoopbackCheck c = checkInputIsDelayedOutput(h, traits().loopbackSwitches);
   const vdac::PinStats render = vdac::pinStats(vdac::kRenderPinId);
   const vdac::PinStats capture = vdac::pinStats(vdac::kCapturePinId);
   std::printf("switches %u: input silent %zu, shifted %zu times; periods the device missed: render %llu, "
@@ -373,7 +411,7 @@ TEST_F(LoopbackTest, InputKeepsItsAlignmentThroughLatePeriods) {
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
 }
 
-TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
+TEST_P(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
   struct Case {
     uint32_t rate;
     uint8_t modeId;
@@ -382,7 +420,7 @@ TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rate);
     const int32_t buffer = int32_t(fmt::pinRate(c.rate) / 100) * 32;  // 10 ms
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     vdac::clearHidReports();
     open(d, h, {c.rate, 32, buffer});
@@ -402,8 +440,8 @@ TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(8, 5000));
     ASSERT_EQ(d->stop(), ASE_OK);
-    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 4, 1, fmt::kDsdSilence, 2 * size_t(buffer / 32),
-                 4 * size_t(buffer / 32));
+    expectPlayed(vdac::playedBytes(vdac::kRenderPinId), 4, 1, fmt::kDsdSilence,
+                 traits().primedPeriods * size_t(buffer / 32), 4 * size_t(buffer / 32));
     // The host hears the rate it set, never the carrier.
     for (uint32_t i = 0; i < 8; ++i) {
       EXPECT_EQ(h.switches[i].sampleRate, double(c.rate)) << i;
@@ -424,14 +462,14 @@ TEST_F(StreamTest, NativeDsdGoesOutUnchangedWithItsModeReports) {
   }
 }
 
-TEST_F(StreamTest, UnwrittenDsdPacketsGoOutAsDsdSilence) {
-  // A host that writes nothing: the two primed packets and those written while the switch
-  // count is below 3 (the first two switches) carry 0x69, later ones the host's zeros.
+TEST_P(StreamTest, UnwrittenDsdPacketsGoOutAsDsdSilence) {
+  // A host that writes nothing: the periods before the host's first carry 0x69 (through
+  // pins also those written while the switch count is below 3), later ones the host's zeros.
   const int32_t buffer = 882 * 32;
   // A period the device missed on a loaded machine plays as (PCM) silence in between:
   // run again until a run has none.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     h.writePattern = false;
     open(d, h, {kDsd64, 32, buffer});
@@ -449,21 +487,22 @@ TEST_F(StreamTest, UnwrittenDsdPacketsGoOutAsDsdSilence) {
     }
     const size_t packetBytes = size_t(buffer / 32) * 8;
     ASSERT_GE(played.size(), 7 * packetBytes);
-    for (size_t i = 0; i < 4 * packetBytes; ++i) ASSERT_EQ(played[i], fmt::kDsdSilence) << i;
-    for (size_t i = 4 * packetBytes; i < 7 * packetBytes; ++i) ASSERT_EQ(played[i], 0) << i;
+    const size_t silent = traits().dsdSilentPeriods;
+    for (size_t i = 0; i < silent * packetBytes; ++i) ASSERT_EQ(played[i], fmt::kDsdSilence) << i;
+    for (size_t i = silent * packetBytes; i < 7 * packetBytes; ++i) ASSERT_EQ(played[i], 0) << i;
     return;
   }
   std::printf("every attempt lost a period: the machine is too loaded to check this\n");
 }
 
-TEST_F(StreamTest, DopInTheOutputIsReportedOnceAndShown) {
+TEST_P(StreamTest, DopInTheOutputIsReportedOnceAndShown) {
   struct Case {
     uint32_t rate, bits;
     uint32_t dsd128;
   } cases[] = {{176400, 24, 0}, {352800, 32, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rate);
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     h.writePattern = false;
     open(d, h, {c.rate, c.bits, int32_t(c.rate / 100)});
@@ -495,8 +534,8 @@ TEST_F(StreamTest, DopInTheOutputIsReportedOnceAndShown) {
   }
 }
 
-TEST_F(StreamTest, ARateChangeIsFlaggedInTheNextSwitch) {
-  DriverRef d(host::freshClsid());
+TEST_P(StreamTest, ARateChangeIsFlaggedInTheNextSwitch) {
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   open(d, h, {48000, 32, 480});
   ASSERT_EQ(d->start(), ASE_OK);
@@ -516,8 +555,8 @@ TEST_F(StreamTest, ARateChangeIsFlaggedInTheNextSwitch) {
   EXPECT_EQ(h.lastRateChange.load(), double(kDsd64));
 }
 
-TEST_F(StreamTest, StopFromInsideASwitchIsRefusedWithoutHanging) {
-  DriverRef d(host::freshClsid());
+TEST_P(StreamTest, StopFromInsideASwitchIsRefusedWithoutHanging) {
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   h.stopInSwitch = true;
   open(d, h, {48000, 32, 480});
@@ -528,8 +567,8 @@ TEST_F(StreamTest, StopFromInsideASwitchIsRefusedWithoutHanging) {
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
 }
 
-TEST_F(StreamTest, EveryStallAsksTheHostForOneResetAcrossARecreation) {
-  DriverRef d(host::freshClsid());
+TEST_P(StreamTest, EveryStallAsksTheHostForOneResetAcrossARecreation) {
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   open(d, h, {48000, 24, 480});
   // A host that answers the reset request with disposeBuffers / createBuffers hears of
@@ -555,15 +594,18 @@ TEST_F(StreamTest, EveryStallAsksTheHostForOneResetAcrossARecreation) {
   ASSERT_EQ(d->disposeBuffers(), ASE_OK);
 }
 
-TEST_F(StreamTest, RemovalMidStreamStillLetsTheHostStopAndRelease) {
+TEST_P(StreamTest, RemovalMidStreamStillLetsTheHostStopAndRelease) {
   {
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     open(d, h, {48000, 32, 480});
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(5, 5000));
     vdac::setRemoved(true);
-    Sleep(100);
+    // The stream stops for good: the watchdog asks the host to reset.
+    const DWORD t0 = GetTickCount();
+    while (h.resetRequests.load() == 0 && GetTickCount() - t0 < 10000) Sleep(20);
+    EXPECT_GE(h.resetRequests.load(), 1u);
     d->stop();
     d->disposeBuffers();
   }
@@ -585,9 +627,9 @@ uintptr_t handleWatermark() {
   return highest;
 }
 
-TEST_F(StreamTest, RepeatedCyclesLeakNoHandlesOrMemory) {
+TEST_P(StreamTest, RepeatedCyclesLeakNoHandlesOrMemory) {
   auto cycle = [&] {
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     open(d, h, {48000, 24, 480});
     ASSERT_EQ(d->start(), ASE_OK);
@@ -605,10 +647,10 @@ TEST_F(StreamTest, RepeatedCyclesLeakNoHandlesOrMemory) {
   EXPECT_EQ(DllCanUnloadNow(), S_OK);  // no driver object left alive
 }
 
-TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
+TEST_P(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
   // One registration, two objects (a second host, or a host's probe instance).
   CLSID owner = host::freshClsid();
-  DriverRef first(owner);
+  DriverRef first(owner, variant());
   Harness h;
   open(first, h, {48000, 24, 480});
   StatusBlockView b = block();
@@ -616,7 +658,7 @@ TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
   ASSERT_EQ(b.field(offsetof(StatusBlockLayout, buffer)), 480u);
   ASSERT_EQ(first->start(), ASE_OK);
   {
-    DriverRef second(owner);
+    DriverRef second(owner, variant());
     ASSERT_EQ(second.created, S_OK);
     ASSERT_EQ(second->init(nullptr), ASIOTrue);
     EXPECT_EQ(second->canSampleRate(kDsd64), ASE_NoClock);  // DSD belongs to the owner
@@ -644,13 +686,13 @@ TEST_F(StreamTest, ASecondInstanceLeavesTheOwnersFieldsAlone) {
   ASSERT_EQ(first->disposeBuffers(), ASE_OK);
 }
 
-TEST_F(StreamTest, BusyPinsFailCreateBuffersAndRefusedRunFailsStart) {
+TEST_P(StreamTest, BusyPinsFailCreateBuffersAndRefusedRunFailsStart) {
   // Another host holds the pins (they take one instance each).
-  DriverRef other(host::freshClsid());
+  DriverRef other(host::freshClsid(), variant());
   Harness h;
   open(other, h, {48000, 24, 480});
   {
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     ASSERT_EQ(d.created, S_OK);
     ASSERT_EQ(d->init(nullptr), ASIOTrue);
     ASSERT_EQ(d->setSampleRate(48000), ASE_OK);
@@ -678,11 +720,11 @@ TEST_F(StreamTest, BusyPinsFailCreateBuffersAndRefusedRunFailsStart) {
   }
 }
 
-TEST_F(StreamTest, ReleasedInsideASwitchItEndsAfterThePumpHasLeft) {
+TEST_P(StreamTest, ReleasedInsideASwitchItEndsAfterThePumpHasLeft) {
   Harness h;
   h.releaseInSwitch = true;
   {
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     open(d, h, {48000, 24, 480});
     ASSERT_EQ(d->start(), ASE_OK);
     d.driver = nullptr;  // the harness drops the only reference inside the fourth switch
@@ -707,12 +749,12 @@ class RefusingHidTest : public StreamTest {
   }
 };
 
-TEST_F(RefusingHidTest, AReportTheDeviceNeverTakesDoesNotHoldTheHost) {
+TEST_P(RefusingHidTest, AReportTheDeviceNeverTakesDoesNotHoldTheHost) {
   // Native DSD sends a mode report at createBuffers and three at disposeBuffers; DoP
   // off goes out at stop. None is ever taken; each call still returns.
   const DWORD t0 = GetTickCount();
   {
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), variant());
     Harness h;
     open(d, h, {kDsd64, 32, 882 * 32});
     ASSERT_EQ(d->start(), ASE_OK);
@@ -724,7 +766,7 @@ TEST_F(RefusingHidTest, AReportTheDeviceNeverTakesDoesNotHoldTheHost) {
   EXPECT_LT(GetTickCount() - t0, 30000u) << "a hang, not a speed figure";
   // Once the device takes reports again they arrive.
   vdac::setHidAccepting(true);
-  DriverRef d(host::freshClsid());
+  DriverRef d(host::freshClsid(), variant());
   Harness h;
   open(d, h, {kDsd64, 32, 882 * 32});
   EXPECT_EQ(vdac::hidReports().size(), 1u);
@@ -743,3 +785,10 @@ TEST(ThreadScheduling, JoinsProAudioWhereTheSchedulerExists) {
   }
   if (avrt) FreeLibrary(avrt);
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, StreamTest, ::testing::Values(Variant::KernelStreaming, Variant::CoreAudio),
+                         variantLabel);
+INSTANTIATE_TEST_SUITE_P(Variants, LoopbackTest, ::testing::Values(Variant::KernelStreaming, Variant::CoreAudio),
+                         variantLabel);
+INSTANTIATE_TEST_SUITE_P(Variants, RefusingHidTest, ::testing::Values(Variant::KernelStreaming, Variant::CoreAudio),
+                         variantLabel);

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "CAsioClsFactory.h"
+#include "CaBackend.h"
+#include "KsBackend.h"
 #include "Module.h"
 
 namespace host {
@@ -16,12 +19,15 @@ CLSID freshClsid() {
   return id;
 }
 
-DriverRef::DriverRef(const CLSID& clsid) {
+const char* variantName(Variant v) { return v == Variant::CoreAudio ? "CoreAudio" : "KernelStreaming"; }
+
+DriverRef::DriverRef(const CLSID& clsid, Variant variant) {
   // The driver's module state, as DllMain would set it up.
   static const bool attached = (tess::moduleAttach(GetModuleHandleA(nullptr)), true);
   (void)attached;
   IClassFactory* factory = nullptr;
-  if (DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)) != S_OK) return;
+  const tess::BackendFactory backends = variant == Variant::CoreAudio ? &tess::makeCaBackend : &tess::makeKsBackend;
+  if (tess::driverClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory), backends) != S_OK) return;
   created = factory->CreateInstance(nullptr, clsid, reinterpret_cast<void**>(&driver));
   factory->Release();
 }
@@ -122,6 +128,7 @@ bool Harness::waitForSwitches(uint32_t count, DWORD timeoutMs) const {
 }
 
 void Harness::onSwitch(int32_t half, const ASIOTime* time) {
+  if (stopCalled.load()) ++switchesAfterStop;
   uint32_t n = switchCount.load();
   if (n < kMaxSwitches) {
     Switch& s = switches[n];

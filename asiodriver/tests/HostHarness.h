@@ -17,11 +17,15 @@ namespace host {
 // A distinct class identifier per test run, as registration would make.
 CLSID freshClsid();
 
-// The driver object created through DllGetClassObject / CreateInstance.
+// The two variants of the driver, as their DLLs' class objects make them.
+enum class Variant { KernelStreaming, CoreAudio };
+const char* variantName(Variant v);
+
+// The driver object created through the variant's class object / CreateInstance.
 struct DriverRef {
   IASIO* driver = nullptr;
   HRESULT created = E_FAIL;
-  explicit DriverRef(const CLSID& clsid);
+  explicit DriverRef(const CLSID& clsid, Variant variant = Variant::KernelStreaming);
   ~DriverRef();
   IASIO* operator->() const { return driver; }
 };
@@ -48,6 +52,9 @@ struct Harness {
   uint32_t slowSwitchEvery = 0;  // every n-th switch takes slowSwitchMs (a host under load)
   DWORD slowSwitchMs = 0;
   std::atomic<int32_t> stopInSwitchResult{1};
+  // Set by a test just before it calls stop: switches that begin after it are counted.
+  std::atomic<bool> stopCalled{false};
+  std::atomic<uint32_t> switchesAfterStop{0};
 
   // Buffers: outputs then inputs, as given to createBuffers.
   std::vector<ASIOBufferInfo> infos;

@@ -128,5 +128,19 @@ check "CoInstallStatus is 80 again" is "$pkey" CoInstallStatus 0x50
 check "the driver is registered again" waitfor 30 hasvalue "$asiokey" CLSID
 wine "$root/Uninstall.exe" /S; waitfor 180 nokey "$ukey"
 
+echo "== as Windows 10: the Core Audio variant"
+wine winecfg -v win10 >/dev/null 2>&1
+wine "$setupdir/Setup.exe" /S; rc=$?
+check "setup as Windows 10 exits 0" [ "$rc" -eq 0 ]
+check "the driver is registered" waitfor 30 hasvalue "$asiokey" CLSID
+check "the registered server is the installed x64 Core Audio driver" sh -c \
+  "wine reg query 'HKCR\\CLSID\\$(regval "$asiokey" CLSID)\\InprocServer32' /ve | tr -d '\r' | grep -qiF 'Tessaline USB 2\\x64\\TessalineUsbAudioDevice2ASIOW.dll'"
+TESSALINE_VIRTUAL_DEVICE=1 wine "$asiohost" check -d "Tessaline USB 2" > "$setupdir/e2e-check-w.txt" 2>&1
+rc=$?; tr -d '\r' < "$setupdir/e2e-check-w.txt" | tail -1
+check "asiohost check passes through the installed Core Audio driver" [ "$rc" -eq 0 ]
+wine "$root/Uninstall.exe" /S; waitfor 180 nokey "$ukey"; gone=$?
+check "uninstall as Windows 10 finishes" [ "$gone" -eq 0 ]
+check "ASIO registration removed" nokey "$asiokey"
+
 echo "setup end-to-end: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,16 +1,19 @@
 // Finding the device: the kernel-streaming audio filters whose path names a supported
 // USB device and whose pins take 16-, 24- or 32-bit PCM (24 bits packed or in 4-byte
-// containers), with its capture filter wherever the device registers it.
+// containers), with its capture filter wherever the device registers it; and which pins
+// stream at each table rate.
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <cstring>
 #include <initializer_list>
 #include <new>
 
-#include "CAsioSample.h"
+#include "DriverRules.h"
 #include "KsAudio.h"
+#include "KsBackend.h"
 #include "PcmFormat.h"
+#include "SampleFormat.h"
+#include "TessConstants.h"
 
 namespace tess {
 namespace {
@@ -46,18 +49,21 @@ Filter* openFilter(const char* path, const char* name, bool withNodes) {
 
 }  // namespace
 
-bool CAsioSample::probeDevice(const char* path, const char* capturePath, const char* name, uint8_t& capabilityMask,
-                              bool& capturePresent, bool& twentyFourIn32) {
+DeviceBackend* makeKsBackend() { return new (std::nothrow) KsBackend(); }
+
+KsBackend::~KsBackend() { close(); }
+
+bool KsBackend::probe(const char* path, const char* capturePath, const char* name, DeviceFacts& facts) {
   CKsAudRenFilter* render = openFilter<CKsAudRenFilter>(path, name, false);
   if (!render) return false;
   CKsAudCapFilter* capture = openFilter<CKsAudCapFilter>(capturePath, name, false);
-  capturePresent = capture && !capture->m_listOutSinkPins.IsEmpty();
+  const bool capturePresent = capture && !capture->m_listOutSinkPins.IsEmpty();
   auto bothTake = [&](const WAVEFORMATEX* wfx) {
     return render->FindViablePin(wfx, ks::kCheckBitsPerSample) &&
            (!capturePresent || capture->FindViablePin(wfx, ks::kCheckBitsPerSample));
   };
-  capabilityMask = 0;
-  twentyFourIn32 = false;
+  uint8_t capabilityMask = 0;
+  bool twentyFourIn32 = false;
   for (uint32_t bits : {16u, 24u, 32u}) {
     WAVEFORMATEX wfx = pcmProbe(bits);
     bool supported = bothTake(&wfx);
@@ -70,17 +76,13 @@ bool CAsioSample::probeDevice(const char* path, const char* capturePath, const c
   }
   delete capture;  // init opens them again
   delete render;
+  facts.capabilityMask = capabilityMask;
+  facts.capturePresent = capturePresent;
+  facts.twentyFourIn32 = twentyFourIn32;
   return capabilityMask != 0;
 }
 
-HRESULT CAsioSample::bindDevice(REFCLSID identity) {
-  m_identity = identity;
-  m_state = kStateLoaded;
-  // Ownership belongs to this object, not to its class id: two instances of one
-  // registration share the id, and only the one that claimed the block may write it.
-  m_claimedBlock = m_status.claim(this->identity());
-  m_capturePresent = 0;
-
+bool KsBackend::bind(DeviceFacts& facts) {
   bool accepted = false;
   CKsEnumFilters* enumerator = new (std::nothrow) CKsEnumFilters();
   const GUID categories[2] = {kCategoryAudio, kCategoryRender};
@@ -89,42 +91,31 @@ HRESULT CAsioSample::bindDevice(REFCLSID identity) {
       const char* path = filter->GetSymbolicLink();
       uint16_t vendorId = 0, productId = 0;
       if (!drv::matchDevicePath(path, vendorId, productId)) continue;
-      lstrcpynA(m_devicePath, path, sizeof m_devicePath);
+      lstrcpynA(facts.devicePath, path, sizeof facts.devicePath);
       const char* friendly = filter->GetFriendlyName();
-      lstrcpynA(m_deviceName, friendly && friendly[0] ? friendly : kDriverName, sizeof m_deviceName);
+      lstrcpynA(facts.deviceName, friendly && friendly[0] ? friendly : kDriverName, sizeof facts.deviceName);
       // Capture may be a filter of its own, listed only under the capture category.
-      if (FAILED(CKsEnumFilters::FindCaptureFilter(path, m_capturePath, sizeof m_capturePath)))
-        lstrcpynA(m_capturePath, path, sizeof m_capturePath);
-      uint8_t mask = 0;
-      bool capture = false, twentyFourIn32 = false;
-      if (probeDevice(m_devicePath, m_capturePath, m_deviceName, mask, capture, twentyFourIn32)) {
-        m_vendorId = vendorId;
-        m_productId = productId;
-        m_capabilityMask = mask;
-        m_capturePresent = capture;
-        m_twentyFourIn32 = twentyFourIn32;
+      if (FAILED(CKsEnumFilters::FindCaptureFilter(path, facts.capturePath, sizeof facts.capturePath)))
+        lstrcpynA(facts.capturePath, path, sizeof facts.capturePath);
+      if (probe(facts.devicePath, facts.capturePath, facts.deviceName, facts)) {
+        facts.vendorId = vendorId;
+        facts.productId = productId;
         accepted = true;
         break;
       }
     }
   }
   delete enumerator;
-  if (!accepted) {
-    m_devicePath[0] = m_capturePath[0] = m_deviceName[0] = 0;
-    return E_FAIL;
-  }
-  m_timerPeriodBegun = timeBeginPeriod(1) == TIMERR_NOERROR;
-  owned().publishDeviceName(this->identity(), m_deviceName);
-  return S_OK;
+  return accepted;
 }
 
-bool CAsioSample::openFilters() {
+bool KsBackend::open(const DeviceFacts& facts) {
   deleteFilters();
-  m_pRenderFilter = openFilter<CKsAudRenFilter>(m_devicePath, m_deviceName, true);
-  if (!m_pRenderFilter) return false;
-  if (m_capturePresent) {
-    m_pCaptureFilter = openFilter<CKsAudCapFilter>(m_capturePath, m_deviceName, true);
-    if (!m_pCaptureFilter) {
+  m_render = openFilter<CKsAudRenFilter>(facts.devicePath, facts.deviceName, true);
+  if (!m_render) return false;
+  if (facts.capturePresent) {
+    m_capture = openFilter<CKsAudCapFilter>(facts.capturePath, facts.deviceName, true);
+    if (!m_capture) {
       deleteFilters();
       return false;
     }
@@ -132,11 +123,41 @@ bool CAsioSample::openFilters() {
   return true;
 }
 
-void CAsioSample::deleteFilters() {
-  delete m_pCaptureFilter;
-  delete m_pRenderFilter;
-  m_pCaptureFilter = nullptr;
-  m_pRenderFilter = nullptr;
+void KsBackend::close() {
+  for (Direction dir : {kRender, kCapture})
+    for (uint32_t s = 0; s < fmt::kPinSlots; ++s) closeSlot(dir, s);
+  deleteFilters();
+}
+
+void KsBackend::deleteFilters() {
+  delete m_capture;
+  delete m_render;
+  m_capture = nullptr;
+  m_render = nullptr;
+  std::memset(m_pins, 0, sizeof m_pins);
+}
+
+void KsBackend::buildRateRecords(Direction dir, uint32_t width, const DeviceFacts& facts, RateRecord* records) {
+  std::memset(m_pins[dir], 0, sizeof m_pins[dir]);
+  if (dir == kRender ? !m_render : !m_capture) return;
+  const CKsList<CKsPin>& pins = dir == kRender ? m_render->m_listInSinkPins : m_capture->m_listOutSinkPins;
+  for (int i = 0; i < kRateCount; ++i) {
+    RateRecord& record = records[i];
+    ks::PcmQuery query;
+    query.sampleRate = record.rate;
+    query.containerBits = fmt::deviceWidth(width, record.rate, facts.twentyFourIn32);
+    query.validBits = fmt::deviceValidBits(width, record.rate, facts.twentyFourIn32);
+    for (CKsPin* p : pins) {
+      if (record.slotCount >= fmt::kPinSlots) break;
+      // Every pin of an audio filter is an audio pin.
+      CKsAudPin* pin = static_cast<CKsAudPin*>(p);
+      const ks::PcmMatch match = pin->MatchPcm(query, ks::kCheckBitsPerSample | ks::kCheckSampleRate);
+      if (!match.matched) continue;
+      m_pins[dir][i][record.slotCount] = pin;
+      // More channels than a record can carry are never opened.
+      addSlot(record, match.maxChannels < fmt::kMaxPinChannels ? match.maxChannels : fmt::kMaxPinChannels);
+    }
+  }
 }
 
 }  // namespace tess

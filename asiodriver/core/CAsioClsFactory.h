@@ -4,12 +4,14 @@
 #pragma once
 
 #include "CUnknown.h"
+#include "DeviceBackend.h"
 
 namespace tess {
 
 class CAsioClsFactory : public IClassFactory, public CUnknown {
  public:
-  explicit CAsioClsFactory(REFCLSID clsid);
+  // Each driver object it creates reaches the device through a backend from `backends`.
+  CAsioClsFactory(REFCLSID clsid, BackendFactory backends);
 
   // IUnknown: forwarded to the controlling unknown.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -24,6 +26,10 @@ class CAsioClsFactory : public IClassFactory, public CUnknown {
 
  private:
   CLSID m_clsid;
+  BackendFactory m_backends;
 };
+
+// DllGetClassObject of a driver variant: a class factory whose objects use `backends`.
+HRESULT driverClassObject(REFCLSID clsid, REFIID iid, void** out, BackendFactory backends);
 
 }  // namespace tess

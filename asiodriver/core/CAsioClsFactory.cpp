@@ -5,7 +5,8 @@
 
 namespace tess {
 
-CAsioClsFactory::CAsioClsFactory(REFCLSID clsid) : CUnknown(nullptr), m_clsid(clsid) {}
+CAsioClsFactory::CAsioClsFactory(REFCLSID clsid, BackendFactory backends)
+    : CUnknown(nullptr), m_clsid(clsid), m_backends(backends) {}
 
 HRESULT STDMETHODCALLTYPE CAsioClsFactory::QueryInterface(REFIID iid, void** out) {
   return outerUnknown()->QueryInterface(iid, out);
@@ -31,8 +32,13 @@ HRESULT STDMETHODCALLTYPE CAsioClsFactory::CreateInstance(IUnknown* outer, REFII
   // IASIO rather than the inner unknown, so aggregation would corrupt the counts.
   if (outer) return CLASS_E_NOAGGREGATION;
 
-  CAsioSample* driver = new CAsioSample(outer);
-  if (!driver) return E_FAIL;
+  DeviceBackend* backend = m_backends ? m_backends() : nullptr;
+  if (!backend) return E_OUTOFMEMORY;
+  CAsioSample* driver = new CAsioSample(outer, backend);  // owns the backend from here
+  if (!driver) {
+    delete backend;
+    return E_FAIL;
+  }
   driver->AddRef();
   HRESULT hr = driver->bindDevice(m_clsid);
   if (SUCCEEDED(hr)) hr = driver->QueryInterface(iid, out);
@@ -43,6 +49,17 @@ HRESULT STDMETHODCALLTYPE CAsioClsFactory::CreateInstance(IUnknown* outer, REFII
 HRESULT STDMETHODCALLTYPE CAsioClsFactory::LockServer(BOOL lock) {
   moduleLock(lock != FALSE);
   return S_OK;
+}
+
+HRESULT driverClassObject(REFCLSID clsid, REFIID iid, void** out, BackendFactory backends) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  CAsioClsFactory* factory = new CAsioClsFactory(clsid, backends);
+  if (!factory) return E_FAIL;
+  factory->AddRef();
+  HRESULT hr = factory->QueryInterface(iid, out);
+  factory->Release();
+  return hr;
 }
 
 }  // namespace tess

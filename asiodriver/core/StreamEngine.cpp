@@ -1,6 +1,6 @@
-// The streaming engine: a time-critical pump thread that moves packets between the
-// device's pins and the host's double buffers, a watchdog that turns a stall into a
-// reset request, and the message thread.
+// The streaming engine: a time-critical pump thread that moves each period between the
+// device (through the backend) and the host's double buffers, a watchdog that turns a
+// stall into a reset request, and the message thread.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -9,7 +9,6 @@
 
 #include "CAsioSample.h"
 #include "DopDetect.h"
-#include "KsAudio.h"
 #include "SampleFormat.h"
 #include "ThreadScheduling.h"
 
@@ -182,67 +181,29 @@ void CAsioSample::askHostForReset() {
   if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
 }
 
-bool CAsioSample::setPinStates(KSSTATE state) {
-  bool ok = true;
-  for (Direction dir : {kCapture, kRender}) {
-    RateRecord* record = m_active[dir];
-    if (!record) continue;
-    for (PinSlot& slot : record->slots)
-      if (slot.opened) ok &= SUCCEEDED(slot.pin->SetState(state));
-  }
-  return ok;
-}
-
-void CAsioSample::stepPinsDown(uint32_t& pinState) {
-  // One transition per call, as the pins require.
-  while (pinState > KSSTATE_STOP) setPinStates(static_cast<KSSTATE>(--pinState));
-}
-
-void CAsioSample::fillSilence(uint32_t packet) {
-  RateRecord* record = m_active[kRender];
-  if (!record) return;
-  for (PinSlot& slot : record->slots) {
-    if (!slot.opened) continue;
-    KSSTREAM_HEADER& h = slot.packets[packet].header;
-    if (h.FrameExtent && h.Data) fmt::fillSilence(static_cast<uint8_t*>(h.Data), h.FrameExtent, m_streamDsd);
-  }
-}
-
-void CAsioSample::submitPackets(uint32_t packet, bool write) {
-  RateRecord* record = m_active[write ? kRender : kCapture];
-  if (!record) return;
-  for (PinSlot& slot : record->slots) {
-    if (!slot.opened) continue;
-    AsioPacket& p = slot.packets[packet];
-    if (!p.header.Data) continue;
-    // A failed submission never completes its period; the watchdog takes it from there.
-    if (write) {
-      if (m_streamDsd)
-        fmt::fillDsdSilenceIfUnwritten(static_cast<uint8_t*>(p.header.Data), p.header.FrameExtent, m_switchCount);
-      slot.pin->WriteData(&p.header, &p.overlapped);
-    } else {
-      p.header.DataUsed = 0;
-      slot.pin->ReadData(&p.header, &p.overlapped);
-    }
-  }
-}
+// --- Copies ---------------------------------------------------------------------------
 
 void CAsioSample::copyOutput() {
+  if (!m_bufferSize) return;
+  copyOutputHalf(fmt::outputHalf(m_samplePosition, m_bufferSize), fmt::outputPacket(m_samplePosition, m_bufferSize),
+                 ~0u, true);
+}
+
+void CAsioSample::copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots, bool hostWrote) {
   RateRecord* record = m_active[kRender];
-  if (!record || !m_bufferSize) return;
-  const uint32_t packet = fmt::outputPacket(m_samplePosition, m_bufferSize);
-  const uint32_t half = fmt::outputHalf(m_samplePosition, m_bufferSize);
+  if (!record) return;
   const uint32_t width = m_streamWidth;
   const bool nativeDsd = m_status.field(offsetof(StatusBlockLayout, nativeDsd)) != 0;
   const bool detect = fmt::dopDetectionApplies(width, record->rate, nativeDsd);
   fmt::OutputCopy result;
   for (uint32_t s = 0; s < fmt::kPinSlots; ++s) {
-    PinSlot& slot = record->slots[s];
     const SlotChannels& map = m_slotChannels[kRender][s];
-    KSSTREAM_HEADER& h = slot.packets[packet].header;
-    if (!slot.opened || !h.FrameExtent || !map.count) continue;
-    fmt::RenderPacket target{static_cast<uint8_t*>(h.Data), h.FrameExtent, slot.channelsInUse};
-    result += fmt::copyOutput(target, fmt::containerBytes(width), map.outputs[half], map.count, detect);
+    if (!record->slots[s].opened || !(slots & (1u << s))) continue;
+    fmt::RenderPacket target{};
+    if (!m_backend->beginRender(s, token, target)) continue;  // this period stays unwritten
+    if (map.count && hostWrote)
+      result += fmt::copyOutput(target, fmt::containerBytes(width), map.outputs[half], map.count, detect);
+    m_backend->endRender(s);
   }
   InterlockedExchange(&m_outputCopied, 1);
 
@@ -261,20 +222,21 @@ void CAsioSample::copyOutput() {
   }
 }
 
-void CAsioSample::copyInput(uint32_t packet, uint32_t half) {
+void CAsioSample::takeInput(uint32_t token, uint32_t half, bool copy) {
   RateRecord* record = m_active[kCapture];
   if (!record) return;
   const uint32_t width = m_streamWidth;
   for (uint32_t s = 0; s < fmt::kPinSlots; ++s) {
-    PinSlot& slot = record->slots[s];
     const SlotChannels& map = m_slotChannels[kCapture][s];
-    const KSSTREAM_HEADER& h = slot.packets[packet].header;
-    if (!slot.opened || !h.DataUsed || !map.count) continue;
-    ULONG used = h.DataUsed < h.FrameExtent ? h.DataUsed : h.FrameExtent;
-    fmt::CapturePacket source{static_cast<const uint8_t*>(h.Data), used, slot.channelsInUse};
-    fmt::copyInput(source, fmt::containerBytes(width), map.inputs[half], map.count);
+    if (!record->slots[s].opened) continue;
+    fmt::CapturePacket source{};
+    if (!m_backend->beginCapture(s, token, source)) continue;
+    if (copy && map.count && source.bytes) fmt::copyInput(source, fmt::containerBytes(width), map.inputs[half], map.count);
+    m_backend->endCapture(s);
   }
 }
+
+// --- Periods ----------------------------------------------------------------------------
 
 void CAsioSample::deliverBufferSwitch(uint32_t half) {
   ++m_switchCount;
@@ -296,124 +258,124 @@ void CAsioSample::deliverBufferSwitch(uint32_t half) {
     m_callbacks.bufferSwitch(static_cast<int32_t>(half), ASIOTrue);
   }
   // A host that did not call outputReady during the switch still gets its output played.
-  if (!m_outputCopied) copyOutput();
+  if (!m_outputCopied && m_backend->copiesOutputAfterSwitch()) copyOutput();
 }
 
 void CAsioSample::periodStep(uint32_t half) {
+  // stop has asked for the halt: the period in progress no longer reaches the host.
+  if (m_stopRequested) return;
   if (m_switchCount != 0) m_samplePosition += m_bufferSize;
   m_systemTime = nowNanoseconds();
   deliverBufferSwitch(half);
-  // The read and the write of a period go out together: a late period then costs the
-  // device the same time on both sides (silence played, nothing recorded), and input
-  // stays aligned with output.
-  const uint32_t packet = fmt::packetToSubmit(m_samplePosition, m_bufferSize);
-  const bool lost = queueRanDry(packet);
-  submitPackets(packet, false);
-  submitPackets(packet, true);
   // The host's timing no longer matches the device's clock: tell it (message thread).
+  if (m_backend->queuePeriod(m_samplePosition, m_bufferSize, m_switchCount)) SetEvent(m_messageEvents[kMessageResync]);
+}
+
+void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint32_t token) {
+  const bool run = m_streaming && !m_stopRequested;
+  if (dir == kRender) {
+    if (run && !m_backend->copiesOutputAfterSwitch()) renderOnRequest(slot, token);
+    if (m_renderPaces && m_gate.renderDone(slot, half, m_streaming).periodDue) periodStep(half);
+    return;
+  }
+  const fmt::PeriodGate::Step step = m_gate.captureDone(slot, half, m_streaming);
+  if (step.pinsComplete) {
+    // The period that finished, not the one the position points at: capture may run
+    // ahead of render. The first periods after the start carry nothing of this run.
+    takeInput(token, half, run && fmt::inputCopyDue(m_capturePeriods));
+    ++m_capturePeriods;
+  }
+  if (step.periodDue) periodStep(half);
+}
+
+void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
+  // The device asks for its periods in turn. When capture paces the periods, request k
+  // takes the output of switch k - 2, one latency whichever of the two is served first
+  // when they fall due together, and periods the device played without us (`token`)
+  // count as asked for: their output is dropped and the latency stays. When render paces
+  // them, request k takes switch k - 1 (its own switch follows it; a merged request costs
+  // a switch too). The first requests, and any whose switch has not come yet, get the
+  // backend's silence. A schedule fallen behind the switches (the device ran dry longer
+  // than it could tell) moves on to the older of the two halves still intact. All of
+  // these are periods lost.
+  const uint64_t lead = m_renderPaces ? 1 : 2;
+  if (!m_renderPaces) m_renderRequests += token;
+  bool lost = token != 0;
+  if (m_renderRequests >= lead && m_switchCount > m_renderRequests - lead + 2) {
+    m_renderRequests = m_switchCount - 2 + lead;
+    lost = true;
+  }
+  const uint64_t request = m_renderRequests++;
+  const bool write = request >= lead && m_switchCount > request - lead;
+  lost = lost || (request >= lead && !write);
+  copyOutputHalf(static_cast<uint32_t>((request - lead) & 1), token, 1u << slot, write);
   if (lost) SetEvent(m_messageEvents[kMessageResync]);
 }
 
-bool CAsioSample::queueRanDry(uint32_t packet) const {
-  // The packet queued before this one has completed already: the pin has had nothing
-  // queued since, so the device played (or recorded) a period without us.
-  const uint32_t previous = (packet + fmt::kPacketsPerPin - 1) % fmt::kPacketsPerPin;
-  for (Direction dir : {kRender, kCapture}) {
-    const RateRecord* record = m_active[dir];
-    if (!record) continue;
-    for (const PinSlot& slot : record->slots)
-      if (slot.opened && slot.packets[previous].header.Data && HasOverlappedIoCompleted(&slot.packets[previous].overlapped))
-        return true;
-  }
-  return false;
+void CAsioSample::startStreaming() {
+  if (m_streaming) return;
+  m_gate.clear();
+  m_capturePeriods = 0;
+  m_renderRequests = 0;
+  m_switchCount = 0;
+  m_reported.store(0, 0);
+  m_samplePosition = 0;
+  m_systemTime = nowNanoseconds();
+  m_streaming = m_backend->startStreaming();
+  // A device that refuses to run (busy, removed) must not be reported as streaming.
+  m_startResult = m_streaming ? ASE_OK : ASE_HWMalfunction;
 }
 
 void CAsioSample::pumpLoop() {
   // Time-critical priority alone is not enough under load: join "Pro Audio" too.
   MmcssScope proAudio;
-  // The wait list: the four control events, then the events of the opened render pins'
-  // packets, then the capture pins'.
-  HANDLE waits[fmt::kWaitHandles];
-  fmt::WaitEntry entries[fmt::kWaitHandles];
-  DWORD count = 0;
-  for (uint32_t e = 0; e < fmt::kControlEvents; ++e) {
-    waits[count] = m_pumpEvents[e];
-    entries[count++] = fmt::WaitEntry{fmt::WaitEntry::kControl, e, 0, 0};
-  }
-  for (Direction dir : {kRender, kCapture}) {
-    RateRecord* record = m_active[dir];
-    if (!record) continue;
-    for (uint32_t s = 0; s < fmt::kPinSlots; ++s) {
-      if (!record->slots[s].opened) continue;
-      for (uint32_t k = 0; k < fmt::kPacketsPerPin; ++k) {
-        HANDLE e = record->slots[s].packets[k].overlapped.hEvent;
-        if (!e) continue;
-        ResetEvent(e);
-        waits[count] = e;
-        entries[count++] = fmt::WaitEntry{dir == kRender ? fmt::WaitEntry::kRender : fmt::WaitEntry::kCapture, s, k,
-                                          k & 1};
-      }
-    }
-  }
-  fmt::PeriodGate gate;
-  gate.reset(m_active[kRender] ? m_active[kRender]->openedPins : 0,
-             m_active[kCapture] ? m_active[kCapture]->openedPins : 0);
-  uint32_t pinState = KSSTATE_STOP;
+  // The wait list: the four control events, then the backend's events of the opened slots.
+  HANDLE waits[MAXIMUM_WAIT_OBJECTS];
+  for (uint32_t e = 0; e < fmt::kControlEvents; ++e) waits[e] = m_pumpEvents[e];
+  const DWORD count = fmt::kControlEvents +
+                      m_backend->waitHandles(waits + fmt::kControlEvents, MAXIMUM_WAIT_OBJECTS - fmt::kControlEvents);
+  const uint32_t renderSlots = m_active[kRender] ? m_active[kRender]->openedSlots : 0;
+  const uint32_t captureSlots = m_active[kCapture] ? m_active[kCapture]->openedSlots : 0;
+  // Captured periods arrive one by one even when the pump is late; requests for output
+  // merge then. So periods follow capture wherever the device asks for output itself.
+  m_renderPaces = m_backend->copiesOutputAfterSwitch() || !captureSlots;
+  m_gate.reset(m_renderPaces ? renderSlots : 0, captureSlots);
+  m_streaming = false;
   bool running = true;
-  // Per direction and pin: the packet whose completion comes next, and completions seen
-  // ahead of it.
-  struct RingOrder {
-    uint32_t next[2][fmt::kPinSlots];
-    bool completed[2][fmt::kPinSlots][fmt::kPacketsPerPin];
-  } ring{};
-  uint64_t capturePeriods = 0;  // capture periods completed in this run
+  bool requestTaken = false;  // a start request was acted on before its event arrived
 
+  auto start = [&] {
+    // Completions of the requests a halt cancelled belong to no period of this run.
+    for (DWORD i = fmt::kControlEvents; i < count; ++i) ResetEvent(waits[i]);
+    startStreaming();
+  };
   while (running) {
+    // A start request counts before the wait: the start event then only confirms it.
+    if (m_startRequested && !m_streaming && InterlockedExchange(&m_startRequested, 0)) {
+      start();
+      requestTaken = true;
+    }
     DWORD w = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
     if (w >= WAIT_OBJECT_0 + count) break;  // a wait failure ends the pump
-    const fmt::WaitEntry& entry = entries[w - WAIT_OBJECT_0];
-    const bool run = pinState == KSSTATE_RUN;
-    if (entry.kind == fmt::WaitEntry::kControl) {
-      switch (entry.index) {
+    const uint32_t index = w - WAIT_OBJECT_0;
+    if (index < fmt::kControlEvents) {
+      switch (index) {
         case fmt::kStopEvent:
           CancelWaitableTimer(m_watchdogTimer);
           running = false;
           break;
         case fmt::kStartEvent:
-          if (pinState == KSSTATE_STOP) {
-            // Completions of the requests a halt cancelled belong to no period of this run.
-            for (DWORD i = fmt::kControlEvents; i < count; ++i) ResetEvent(waits[i]);
-            gate.clear();
-            ring = RingOrder{};
-            capturePeriods = 0;
-            m_switchCount = 0;
-            m_reported.store(0, 0);
-            m_samplePosition = 0;
-            m_systemTime = nowNanoseconds();
-            bool ok = setPinStates(KSSTATE_ACQUIRE);
-            pinState = KSSTATE_ACQUIRE;
-            ok = ok && setPinStates(KSSTATE_PAUSE);
-            if (ok) {
-              pinState = KSSTATE_PAUSE;
-              for (uint32_t j = 0; j < m_periodsInFlight; ++j) {
-                fillSilence(j);
-                submitPackets(j, false);
-                submitPackets(j, true);
-              }
-              Sleep(10);
-              ok = setPinStates(KSSTATE_RUN);
-              pinState = KSSTATE_RUN;
-            }
-            // Pins that refuse to run (busy, removed) must not be reported as streaming.
-            if (!ok) stepPinsDown(pinState);
-            m_startResult = ok ? ASE_OK : ASE_HWMalfunction;
-          }
-          if (pinState == KSSTATE_RUN) armWatchdog();
+          InterlockedExchange(&m_startRequested, 0);
+          if (!m_streaming && !requestTaken) start();
+          requestTaken = false;
+          if (m_streaming) armWatchdog();
           SetEvent(m_ackEvent);
           break;
         case fmt::kHaltEvent:
-          stepPinsDown(pinState);
+          if (m_streaming) m_backend->haltStreaming();
+          m_streaming = false;
           CancelWaitableTimer(m_watchdogTimer);
+          InterlockedExchange(&m_stopRequested, 0);
           SetEvent(m_ackEvent);
           break;
         case fmt::kWatchdogEvent:
@@ -424,35 +386,13 @@ void CAsioSample::pumpLoop() {
           break;
       }
     } else {
-      if (run) armWatchdog();
-      // A late pump finds several completions signalled and the wait reports the lowest
-      // index first, which at the ring's wrap (packet 0 before packet 7) is the newer one.
-      // Completions are therefore taken per pin in the order the packets were queued.
-      const int dir = entry.kind == fmt::WaitEntry::kRender ? kRender : kCapture;
-      ring.completed[dir][entry.index][entry.packet] = true;
-      uint32_t& next = ring.next[dir][entry.index];
-      while (ring.completed[dir][entry.index][next]) {
-        ring.completed[dir][entry.index][next] = false;
-        const uint32_t completed = next;
-        const uint32_t half = next & 1;
-        next = (next + 1) % fmt::kPacketsPerPin;
-        if (dir == kRender) {
-          if (gate.renderDone(entry.index, half, run).periodDue) periodStep(half);
-        } else {
-          fmt::PeriodGate::Step step = gate.captureDone(entry.index, half, run);
-          if (step.pinsComplete) {
-            // The packet that completed, not the one the position points at: capture may
-            // run ahead of render.
-            if (fmt::inputCopyDue(capturePeriods)) copyInput(completed, fmt::inputHalf(completed));
-            ++capturePeriods;
-          }
-          if (step.periodDue) periodStep(half);
-        }
-      }
+      if (m_streaming) armWatchdog();
+      m_backend->onSignal(index - fmt::kControlEvents, m_streaming, *this);
     }
     if (owned().takeResetRequest(identity())) askHostForReset();
   }
-  stepPinsDown(pinState);
+  if (m_streaming) m_backend->haltStreaming();
+  m_streaming = false;
 }
 
 }  // namespace tess

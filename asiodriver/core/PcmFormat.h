@@ -1,5 +1,6 @@
-// The extensible PCM format the driver hands a pin, for probing and for opening alike:
-// containers and valid bits stated apart, so 24 valid bits may ride in 4-byte containers.
+// The extensible PCM format the driver hands the device (a pin or an audio client), for
+// probing and for opening alike: containers and valid bits stated apart, so 24 valid bits
+// may ride in 4-byte containers.
 #pragma once
 
 #include <windows.h>
@@ -8,9 +9,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "KsAudio.h"
 
 namespace tess {
+
+// KSDATAFORMAT_SUBTYPE_PCM.
+inline constexpr GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 constexpr uint32_t channelMaskFor(uint32_t channels) {
   switch (channels) {
@@ -32,8 +35,7 @@ inline WAVEFORMATEXTENSIBLE pcmFormat(uint32_t channels, uint32_t containerBits,
   wfe.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
   wfe.Samples.wValidBitsPerSample = static_cast<WORD>(validBits);
   wfe.dwChannelMask = channelMaskFor(channels);
-  static_assert(sizeof wfe.SubFormat == sizeof ks::kDataFormatSubtypePcm, "GUID layout");
-  std::memcpy(&wfe.SubFormat, &ks::kDataFormatSubtypePcm, sizeof wfe.SubFormat);
+  wfe.SubFormat = kSubtypePcm;
   return wfe;
 }
 

@@ -131,7 +131,7 @@ void writeReport(const DeviceSeam& d, HidConnection& c, fmt::HidCommand command,
 void CAsioSample::sendHidCommand(fmt::HidCommand command, bool on) {
   const DeviceSeam& d = devices();
   HidConnection c;
-  if (openHidDevice(d, m_vendorId, m_productId, c) && c.overlapped != INVALID_HANDLE_VALUE && c.outputLength != 0)
+  if (openHidDevice(d, m_device.vendorId, m_device.productId, c) && c.overlapped != INVALID_HANDLE_VALUE && c.outputLength != 0)
     writeReport(d, c, command, on);
   c.close(d);
 }

@@ -6,7 +6,6 @@
 
 #include <cstring>
 
-#include "KsAudio.h"
 #include "Module.h"
 #include "RegKey.h"
 #include "SampleFormat.h"
@@ -14,8 +13,9 @@
 
 namespace tess {
 
-CAsioSample::CAsioSample(IUnknown* outer) : CUnknown(outer) {
+CAsioSample::CAsioSample(IUnknown* outer, DeviceBackend* backend) : CUnknown(outer) {
   // The object arrives zero-filled from the module heap: every field starts at 0.
+  m_backend = backend;
   m_hidLockReady = InitializeCriticalSectionAndSpinCount(&m_hidLock, 0) != FALSE;
   ModuleBlock block = moduleStatusBlock(&m_pcmRate);
   m_hStatusMapping = block.mapping;
@@ -38,7 +38,8 @@ CAsioSample::~CAsioSample() {
     m_state = kStateLoaded;
   }
   closeEngineObjects();
-  deleteFilters();
+  if (m_deviceOpen) m_backend->close();
+  delete m_backend;
   m_state = kStateUnload;
   owned().release(identity());  // the next instance can claim the block
   if (m_hidLockReady) DeleteCriticalSection(&m_hidLock);
@@ -94,18 +95,38 @@ HRESULT STDMETHODCALLTYPE CAsioSample::NonDelegatingQueryInterface(REFIID iid, v
   return E_NOINTERFACE;
 }
 
+HRESULT CAsioSample::bindDevice(REFCLSID identity) {
+  m_identity = identity;
+  m_state = kStateLoaded;
+  // Ownership belongs to this object, not to its class id: two instances of one
+  // registration share the id, and only the one that claimed the block may write it.
+  m_claimedBlock = m_status.claim(this->identity());
+  std::memset(&m_device, 0, sizeof m_device);
+  if (!m_backend || !m_backend->bind(m_device)) {
+    std::memset(&m_device, 0, sizeof m_device);
+    return E_FAIL;
+  }
+  if (!m_device.deviceName[0]) lstrcpynA(m_device.deviceName, kDriverName, sizeof m_device.deviceName);
+  m_timerPeriodBegun = timeBeginPeriod(1) == TIMERR_NOERROR;
+  owned().publishDeviceName(this->identity(), m_device.deviceName);
+  return S_OK;
+}
+
 // ---------------------------------------------------------------------------------------
 
 ASIOBool CAsioSample::init(void*) {
   // A second init would rebuild what buffers and threads already use.
   if (m_state >= kStateInitialized) return ASIOTrue;
-  if (m_state != kStateLoaded) return ASIOFalse;
-  if (!openFilters()) return ASIOFalse;
-  if (!createEngineObjects()) {
+  if (m_state != kStateLoaded || !m_backend) return ASIOFalse;
+  if (!m_backend->open(m_device)) return ASIOFalse;
+  m_deviceOpen = true;
+  auto fail = [this] {
     closeEngineObjects();
-    deleteFilters();
+    m_backend->close();
+    m_deviceOpen = false;
     return ASIOFalse;
-  }
+  };
+  if (!createEngineObjects()) return fail();
 
   loadSettings(m_status, m_pcmRate);
   if (ownsBlock()) {
@@ -117,13 +138,12 @@ ASIOBool CAsioSample::init(void*) {
     m_preferredDuration = duration > longest ? longest : duration;
     m_configuredWidth = m_widthInUse = s.bitsPerSample;
   }
-  m_widthInUse = drv::chooseWidth(m_widthInUse, m_capabilityMask);
+  m_widthInUse = drv::chooseWidth(m_widthInUse, m_device.capabilityMask);
   m_configuredWidth = m_widthInUse;
 
   buildRateRecords(kRender);
   buildRateRecords(kCapture);
   if (m_preferredDuration == 0) m_preferredDuration = drv::kDefaultDuration;
-  m_periodsInFlight = fmt::kPeriodsInFlight;
 
   drv::RateValidity validity{};
   for (int i = 0; i < kRateCount; ++i) {
@@ -139,22 +159,18 @@ ASIOBool CAsioSample::init(void*) {
 
   m_features = drv::kOfferedFeatures;
   m_future = drv::FutureState{};
-  if (!startMessageThread()) {
-    closeEngineObjects();
-    deleteFilters();
-    return ASIOFalse;
-  }
+  if (!startMessageThread()) return fail();
 
   m_state = kStateInitialized;
   owned().publishInit(identity(), InitPublication{static_cast<uint32_t>(m_preferredDuration / 1000), m_pcmRate,
-                                                   m_widthInUse, m_capabilityMask & 0xFu,
+                                                   m_widthInUse, m_device.capabilityMask & 0xFu,
                                                    drv::supportedRatesMask(validity)});
   return ASIOTrue;
 }
 
 void CAsioSample::getDriverName(char* name) {
   if (!name) return;
-  lstrcpynA(name, m_deviceName[0] ? m_deviceName : kDriverName, 32);
+  lstrcpynA(name, m_device.deviceName[0] ? m_device.deviceName : kDriverName, 32);
 }
 
 int32_t CAsioSample::getDriverVersion() { return 2; }
@@ -181,7 +197,7 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
                                         : drv::bufferSizes(m_pcmRate, m_asioRate, m_preferredDuration).preferred;
   }
   if (inputLatency) *inputLatency = latency;
-  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_periodsInFlight - 1);
+  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_backend ? m_backend->outputLatencyPeriods() : 1);
   return err;
 }
 
@@ -287,16 +303,17 @@ ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
   if (!record || static_cast<uint32_t>(info->channel) >= kMaxRecordChannels) return ASE_NotPresent;
 
   const ChannelEntry& entry = record->channels[info->channel];
-  const PinSlot& slot = record->slots[entry.slot < fmt::kPinSlots ? entry.slot : 0];
-  info->isActive = entry.active && slot.opened ? ASIOTrue : ASIOFalse;
-  info->channelGroup = slot.pin ? static_cast<int32_t>(slot.pin->GetId()) : 0;
+  const uint32_t slot = entry.slot < fmt::kPinSlots ? entry.slot : 0;
+  info->isActive = entry.active && record->slots[slot].opened ? ASIOTrue : ASIOFalse;
+  info->channelGroup = m_backend->channelGroup(input ? kCapture : kRender, *record, slot);
   if (isDsdRate(m_asioRate)) {
     m_widthInUse = 32;
     m_status.publishWidthInUse(32);
   }
   // Under 24-in-32 the host's samples fill the device's 4-byte containers as they are.
-  info->type = fmt::asioSampleType(fmt::deviceWidth(m_widthInUse, m_asioRate, m_twentyFourIn32), m_asioRate);
-  drv::channelName(info->name, m_deviceName, input, info->channel);
+  info->type =
+      fmt::asioSampleType(fmt::deviceWidth(m_widthInUse, m_asioRate, m_device.twentyFourIn32), m_asioRate);
+  drv::channelName(info->name, m_device.deviceName, input, info->channel);
   return err;
 }
 
@@ -312,8 +329,8 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 
   m_active[kRender] = m_selected[kRender];
   m_active[kCapture] = m_selected[kCapture];
-  m_streamWidth = fmt::deviceWidth(m_widthInUse, m_asioRate, m_twentyFourIn32);
-  m_streamValidBits = fmt::deviceValidBits(m_widthInUse, m_asioRate, m_twentyFourIn32);
+  m_streamWidth = fmt::deviceWidth(m_widthInUse, m_asioRate, m_device.twentyFourIn32);
+  m_streamValidBits = fmt::deviceValidBits(m_widthInUse, m_asioRate, m_device.twentyFourIn32);
   m_streamDsd = isDsdRate(m_asioRate);
   int32_t inputs = 0, outputs = 0;
   getChannels(&inputs, &outputs);
@@ -376,9 +393,14 @@ ASIOError CAsioSample::start() {
   if (onPumpThread()) return ASE_InvalidParameter;  // from a buffer switch: it would wait for itself
   m_state = kStateRunning;
   owned().publishState(identity(), kStateRunning);
+  // Only a prepared driver leaves a start request: one refused earlier would otherwise
+  // start the pump of the next createBuffers at once.
+  InterlockedExchange(&m_stopRequested, 0);
+  InterlockedExchange(&m_startRequested, 1);
   err = waitForPump(m_pumpEvents[fmt::kStartEvent]);
   if (err == ASE_OK) err = m_startResult;
   if (err != ASE_OK) {
+    InterlockedExchange(&m_startRequested, 0);
     setErrorMessage("The device did not start streaming: it is in use, removed or not answering");
     m_state = kStatePrepared;
     owned().publishState(identity(), kStatePrepared);
@@ -390,6 +412,9 @@ ASIOError CAsioSample::stop() {
   ASIOError err = getChannels(nullptr, nullptr);
   if (onPumpThread()) return ASE_InvalidParameter;  // from a buffer switch: it would wait for itself
   if (err == ASE_OK && m_state == kStateRunning) {
+    // From here no buffer switch reaches the host, even one of a period in progress.
+    InterlockedExchange(&m_startRequested, 0);
+    InterlockedExchange(&m_stopRequested, 1);
     waitForPump(m_pumpEvents[fmt::kHaltEvent]);
     m_state = kStatePrepared;
     owned().publishState(identity(), kStatePrepared);
@@ -427,7 +452,7 @@ ASIOError CAsioSample::future(int32_t selector, void* opt) {
 }
 
 ASIOError CAsioSample::outputReady() {
-  if (m_state == kStateRunning) copyOutput();
+  if (m_state == kStateRunning && m_backend->copiesOutputAfterSwitch()) copyOutput();
   return ASE_OK;
 }
 

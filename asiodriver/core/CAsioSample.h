@@ -1,11 +1,13 @@
 // The ASIO driver object that hosts obtain through the class factory: it binds to the
-// device, reports its channels and formats, opens its pins and runs the streaming engine.
+// device through its backend, reports its channels and formats, opens the device's streams
+// and runs the streaming engine. The same object serves both variants of the driver.
 #pragma once
 
 #include <windows.h>
 
 #include "Asio.h"
 #include "CUnknown.h"
+#include "DeviceBackend.h"
 #include "DriverRules.h"
 #include "HidReport.h"
 #include "PositionPair.h"
@@ -14,15 +16,13 @@
 #include "StatusBlock.h"
 #include "TessConstants.h"
 
-class CKsAudRenFilter;
-class CKsAudCapFilter;
-
 namespace tess {
 
-class CAsioSample : public IASIO, public CUnknown {
+class CAsioSample : public IASIO, public CUnknown, private PumpSink {
  public:
-  // Attaches the status block (loading the settings when this object created it).
-  explicit CAsioSample(IUnknown* outer);
+  // Attaches the status block (loading the settings when this object created it). The
+  // object owns `backend` (null: every call that needs the device fails).
+  CAsioSample(IUnknown* outer, DeviceBackend* backend);
   ~CAsioSample() override;
 
   // Records `identity`, claims the status block if free, and finds the device.
@@ -63,9 +63,7 @@ class CAsioSample : public IASIO, public CUnknown {
   ASIOError outputReady() override;
 
  private:
-  enum Direction { kRender = 0, kCapture = 1 };
-
-  // Host buffers of one pin slot, ready for the copy kernels (built by prepareDirection so
+  // Host buffers of one device slot, ready for the copy kernels (built by prepareDirection so
   // the streaming path allocates nothing).
   struct SlotChannels {
     uint32_t count;
@@ -92,22 +90,15 @@ class CAsioSample : public IASIO, public CUnknown {
   StatusBlockView owned() const { return m_claimedBlock && m_status.ownedBy(identity()) ? m_status : StatusBlockView{}; }
   bool ownsBlock() const { return owned().exists(); }
 
-  // Device discovery and HID (DeviceBinding.cpp, HidCommands.cpp).
-  // Probes the render filter on `path` and the capture filter on `capturePath` (the same
-  // path for a device with one filter for both).
-  bool probeDevice(const char* path, const char* capturePath, const char* name, uint8_t& capabilityMask,
-                   bool& capturePresent, bool& twentyFourIn32);
+  // HID reports (HidCommands.cpp).
   void sendHidCommand(fmt::HidCommand command, bool on);
 
-  // Filters, records and pins (DriverSetup.cpp).
-  bool openFilters();
-  void deleteFilters();
+  // Records and the host's buffers (BufferSetup.cpp).
   void buildRateRecords(Direction dir);
   RateRecord* recordFor(Direction dir, uint32_t rate);
   ASIOError prepareDirection(Direction dir, const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize);
   void releaseDirection(Direction dir);
-  bool openPinFormat(uint32_t channels, uint32_t containerBits, uint32_t validBits, uint32_t rate, CKsAudPin* pin);
-  // Stops the stream threads and releases both directions' buffers and pins.
+  // Stops the stream threads and releases both directions' buffers and device streams.
   void releaseBuffers();
   void setErrorMessage(const char* text);
   ASIOError validateBufferInfos(const ASIOBufferInfo* infos, int32_t numChannels, int32_t bufferSize) const;
@@ -126,16 +117,20 @@ class CAsioSample : public IASIO, public CUnknown {
   void pumpLoop();
   void watchdogLoop();
   void messageLoop();
-  // False when any pin refused the state.
-  bool setPinStates(KSSTATE state);
-  void stepPinsDown(uint32_t& pinState);
-  void fillSilence(uint32_t packet);
-  void submitPackets(uint32_t packet, bool write);
+  void startStreaming();
+  void slotFinished(Direction dir, uint32_t slot, uint32_t half, uint32_t token) override;
+  // A backend that asks for each period: the output it gets (StreamEngine.cpp).
+  void renderOnRequest(uint32_t slot, uint32_t token);
   void periodStep(uint32_t half);
-  bool queueRanDry(uint32_t packet) const;
   void deliverBufferSwitch(uint32_t half);
+  // The host's output of the period that just switched (after-switch backends).
   void copyOutput();
-  void copyInput(uint32_t packet, uint32_t half);
+  // Output half `half` into the render buffers `token` of the slots in `slots`; only the
+  // buffers are handed over (holding what the backend put there) when not `hostWrote`.
+  void copyOutputHalf(uint32_t half, uint32_t token, uint32_t slots, bool hostWrote);
+  // A finished capture period: every opened slot's data, copied into input half `half`
+  // when `copy`, and given back to the device.
+  void takeInput(uint32_t token, uint32_t half, bool copy);
   void armWatchdog();
   void askHostForReset();
   ASIOError waitForPump(HANDLE controlEvent);
@@ -144,17 +139,10 @@ class CAsioSample : public IASIO, public CUnknown {
 
   // Identity and device.
   CLSID m_identity;
-  uint8_t m_capabilityMask;  // bit 1: 16-bit, bit 2: 24-bit, bit 3: 32-bit samples
-  char m_devicePath[260];
-  char m_capturePath[260];  // the capture filter's (the device path when one filter does both)
-  char m_deviceName[260];
+  DeviceBackend* m_backend;
+  DeviceFacts m_device;  // what bindDevice found
+  bool m_deviceOpen;     // the backend's open succeeded (init)
   volatile uint32_t m_state;  // DriverState
-  CKsAudRenFilter* m_pRenderFilter;
-  CKsAudCapFilter* m_pCaptureFilter;
-  uint32_t m_capturePresent;
-  // The device refuses packed 24-bit samples but takes 24 valid bits in 4-byte containers:
-  // 24-bit audio then streams in those containers.
-  bool m_twentyFourIn32;
 
   // Format and buffers.
   uint32_t m_widthInUse;
@@ -165,7 +153,6 @@ class CAsioSample : public IASIO, public CUnknown {
   uint32_t m_bufferSize;         // frames
   volatile LONG m_rateChanged;
   uint32_t m_minDurationIndex;
-  uint32_t m_periodsInFlight;
 
   // The format the buffers were created with: a rate set later (the host is then asked to
   // reset) must not change how the running engine reads and writes its packets.
@@ -192,6 +179,16 @@ class CAsioSample : public IASIO, public CUnknown {
   HANDLE m_messageThread;
   DWORD m_messageThreadId;
   HANDLE m_ackEvent;
+  // start and stop leave their request here too: the pump takes a start request before
+  // each wait, and no buffer switch reaches the host once stop has asked for the halt.
+  volatile LONG m_startRequested;
+  volatile LONG m_stopRequested;
+  // Pump-thread state of a run.
+  fmt::PeriodGate m_gate;
+  bool m_streaming;           // the device streams (started and not halted)
+  uint64_t m_capturePeriods;  // capture periods finished in this run
+  bool m_renderPaces;         // render completions count for the periods (else capture alone)
+  uint64_t m_renderRequests;  // periods a device that asks for each one has asked for in this run
   fmt::PositionPair m_reported;  // position and time of the last switch, for getSamplePosition
   uint64_t m_samplePosition;  // frames
   uint64_t m_systemTime;      // nanoseconds
@@ -213,8 +210,6 @@ class CAsioSample : public IASIO, public CUnknown {
   StatusBlockView m_status;
   bool m_claimedBlock;  // this object claimed the block at bind
 
-  uint16_t m_vendorId;
-  uint16_t m_productId;
   volatile LONG m_dopReported;
   CRITICAL_SECTION m_hidLock;  // orders the DoP "on" and "off" reports
   bool m_hidLockReady;
