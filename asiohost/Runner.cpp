@@ -241,8 +241,9 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
     if (k.hostPoints) {
       const long long ahead =
           static_cast<long long>(played.frames()) - static_cast<long long>(k.lastPosition + session.bufferFrames());
-      std::fprintf(out, "Played: %zu frames by the device; last position + one buffer %llu: the device %+lld frames (%+.2f "
-                   "buffers)\n",
+      std::fprintf(out,
+                   "Played: %zu frames by the device; last position + one buffer %llu: the device %+lld frames "
+                   "(%+.2f buffers)\n",
                    played.frames(), static_cast<unsigned long long>(k.lastPosition + session.bufferFrames()), ahead,
                    double(ahead) / session.bufferFrames());
     }

@@ -27,11 +27,18 @@ uint8_t patternByte(uint32_t c, uint64_t k) {
   return static_cast<uint8_t>(v >> (8 * (k % kSampleBytes)));
 }
 
-// What the device played since the last clearPlayed: silence for the two primed buffers
-// and for the periods it counted as missed (a late pump on a loaded machine), and
-// otherwise the host's frames in order, none lost or repeated. The host's frames are never
-// all zero.
-void expectPlayedInOrder(int32_t bufferFrames, uint64_t missedBefore, size_t minFrames) {
+// Buffers of silence a variant plays before the host's first buffer, and the switches its
+// loopback takes from output to input: the kernel-streaming variant primes two packets;
+// the Core Audio variant's client holds one period more.
+struct Latency {
+  size_t primedBuffers, loopbackSwitches;
+};
+Latency latencyOf(host::Variant v) { return v == host::Variant::CoreAudio ? Latency{3, 3} : Latency{2, 2}; }
+
+// What the device played since the last clearPlayed: silence for the primed buffers and
+// for the periods it counted as missed (a late pump on a loaded machine), and otherwise
+// the host's frames in order, none lost or repeated. The host's frames are never all zero.
+void expectPlayedInOrder(int32_t bufferFrames, size_t primedBuffers, uint64_t missedBefore, size_t minFrames) {
   const std::vector<uint8_t> played = vdac::playedBytes(vdac::kRenderPinId);
   const uint64_t missed = vdac::pinStats(vdac::kRenderPinId).framesMissed - missedBefore;
   const size_t frameBytes = 2 * kSampleBytes;
@@ -50,21 +57,21 @@ void expectPlayedInOrder(int32_t bufferFrames, uint64_t missedBefore, size_t min
     }
     ++host;
   }
-  EXPECT_EQ(silent, 2 * size_t(bufferFrames) + missed);
+  EXPECT_EQ(silent, primedBuffers * size_t(bufferFrames) + missed);
   EXPECT_GE(host, minFrames);
 }
 
 // Input channel 0 against output channel 0: the loopback brings the output of switch
-// i - 2 to the input of switch i, unless the device lost periods on a loaded machine.
-void expectLoopbackBitExact(const Harness& h) {
+// i - delay to the input of switch i, unless the device lost periods on a loaded machine.
+void expectLoopbackBitExact(const Harness& h, size_t delay) {
   const size_t half = h.halfBytes;
   const size_t buffers = std::min(h.inputLogBytes.load(), h.outputLogBytes.load()) / half;
   ASSERT_GT(buffers, 8u);
   const uint64_t missed =
       vdac::pinStats(vdac::kRenderPinId).periodsMissed + vdac::pinStats(vdac::kCapturePinId).periodsMissed;
   size_t differing = 0;
-  for (size_t i = 2; i < buffers; ++i) {
-    differing += std::memcmp(h.inputLog.data() + i * half, h.outputLog[0].data() + (i - 2) * half, half) != 0;
+  for (size_t i = delay; i < buffers; ++i) {
+    differing += std::memcmp(h.inputLog.data() + i * half, h.outputLog[0].data() + (i - delay) * half, half) != 0;
   }
   if (missed == 0) {
     EXPECT_EQ(differing, 0u);
@@ -113,14 +120,16 @@ class DeviceClockTest : public DriverTest {
     return h.create(d.driver, bufferFrames, uint32_t(bufferFrames) * kSampleBytes);
   }
   // Streams `switches` switches from a fresh start and checks what was played (and looped back).
-  void streamBitExact(DriverRef& d, Harness& h, int32_t bufferFrames, uint32_t switches) {
+  void streamBitExact(DriverRef& d, Harness& h, int32_t bufferFrames, uint32_t switches,
+                      host::Variant variant = host::Variant::KernelStreaming) {
     vdac::clearPlayed();
     const uint64_t missedBefore = vdac::pinStats(vdac::kRenderPinId).framesMissed;
     ASSERT_EQ(d->start(), ASE_OK);
     ASSERT_TRUE(h.waitForSwitches(switches, 20000));
     ASSERT_EQ(d->stop(), ASE_OK);
-    expectPlayedInOrder(bufferFrames, missedBefore, size_t(switches - 4) * size_t(bufferFrames));
-    if (h.inputs > 0) expectLoopbackBitExact(h);
+    const Latency latency = latencyOf(variant);
+    expectPlayedInOrder(bufferFrames, latency.primedBuffers, missedBefore, size_t(switches - 4) * size_t(bufferFrames));
+    if (h.inputs > 0) expectLoopbackBitExact(h, latency.loopbackSwitches);
   }
 };
 
@@ -131,23 +140,28 @@ TEST_F(DeviceClockTest, ADriftingDeviceThatCompletesInBurstsStreamsBitExact) {
   // when handed to the bus schedule 3 ms before they play; the device's crystal 100 ppm
   // off the PC's either way. With 2 ms buffers two render packets complete in the same
   // burst (render only: capture that completes in 4 ms bursts needs longer buffers).
+  // The Core Audio variant streams through the same pins, so it meets the same clock.
   struct Case {
     int32_t ppm;
     bool renderOnly;
     int32_t bufferFrames;
-  } cases[] = {{100, false, 480}, {-100, false, 480}, {100, true, 96}};
+    host::Variant variant;
+  } cases[] = {{100, false, 480, host::Variant::KernelStreaming},
+               {-100, false, 480, host::Variant::KernelStreaming},
+               {100, true, 96, host::Variant::KernelStreaming},
+               {-100, false, 480, host::Variant::CoreAudio}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.ppm << " ppm, buffer " << c.bufferFrames
-                                    << (c.renderOnly ? ", render only" : ""));
+    SCOPED_TRACE(testing::Message() << host::variantName(c.variant) << ", " << c.ppm << " ppm, buffer "
+                                    << c.bufferFrames << (c.renderOnly ? ", render only" : ""));
     vdac::DacConfig config = dacConfig();
     config.clockDriftPpm = c.ppm;
     config.completion = {4, 3};
     config.renderOnly = c.renderOnly;
     ASSERT_TRUE(vdac::useVirtualDac(config));
-    DriverRef d(host::freshClsid());
+    DriverRef d(host::freshClsid(), c.variant);
     Harness h;
     ASSERT_EQ(open(d, h, c.bufferFrames, c.renderOnly ? 0 : 2), ASE_OK);
-    streamBitExact(d, h, c.bufferFrames, c.renderOnly ? 200 : 60);
+    streamBitExact(d, h, c.bufferFrames, c.renderOnly ? 200 : 60, c.variant);
     ASSERT_EQ(d->disposeBuffers(), ASE_OK);
   }
 }
