@@ -21,24 +21,26 @@ work="$win64/drift"
 mkdir -p "$work"
 trap '"$tools/wine/stop.sh" "$prefix"; rm -f "$work"/played*.wav' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" TESSALINE_VIRTUAL_DEVICE=1
-windll=$(winepath -w "$dll")
-wine regsvr32 /s "$windll" || { echo "bench: regsvr32 failed" >&2; exit 1; }
-windir=$(winepath -w "$work")
 # Under the real-time class when there is one (chrt -f, as the soak of bench-host.sh: Wine
-# applies no thread priorities), so that the rows show the clock, not the machine's load.
-run="wine"
+# applies no thread priorities), so that the rows show the clock, not the machine's load;
+# the wineserver, which every wait and event goes through, is started in it too.
+rt=""
 class="plain"
-if chrt -f 10 true 2>/dev/null; then run="chrt -f 10 wine"; class="real-time class"; fi
+if chrt -f 10 true 2>/dev/null; then rt="chrt -f 10"; class="real-time class"; fi
+"$tools/wine/stop.sh" "$prefix"
+windll=$($rt winepath -w "$dll")
+$rt wine regsvr32 /s "$windll" || { echo "bench: regsvr32 failed" >&2; exit 1; }
+windir=$($rt winepath -w "$work")
 rc=0
 for ppm in 100 -100; do
   echo "== device clock $ppm ppm, completions in 4 ms bursts: $seconds s at 48000 Hz, 24-bit, 10 ms buffer, $class"
   TESSALINE_VIRTUAL_DEVICE_DRIFT_PPM=$ppm TESSALINE_VIRTUAL_DEVICE_BURST_MS=4 \
   TESSALINE_VIRTUAL_DEVICE_WAV="$windir\\played$ppm.wav" \
-    $run "$host" play -d "Tessaline USB 2" -r 48000 --buffer-ms 10 -t "$seconds" -q > "$work/row$ppm.txt" 2>&1
+    $rt wine "$host" play -d "Tessaline USB 2" -r 48000 --buffer-ms 10 -t "$seconds" -q > "$work/row$ppm.txt" 2>&1
   status=$?
   tr -d '\r' < "$work/row$ppm.txt" | grep -E "^(Switches|Callback|Clock|Played)|device played what was sent"
   [ "$status" -ge 2 ] && rc=$status
   rm -f "$work/played$ppm.wav"
 done
-wine regsvr32 /u /s "$windll"
+$rt wine regsvr32 /u /s "$windll"
 exit "$rc"
