@@ -20,7 +20,7 @@ deps:
 
 CONFIGURE_WIN64 := cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
 # What `make demo` runs, and nothing else, so a newcomer sees the product in minutes.
-DEMO_TARGETS := TessalineUsbAudioDevice2ASIO asioprobe asiohost asiostatus
+DEMO_TARGETS := TessalineUsbAudioDevice2ASIO TessalineUsbAudioDevice2ASIOW asioprobe asiohost asiostatus
 
 configure: deps
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTESS_SANITIZE=ON
@@ -85,7 +85,7 @@ panel: deps
 bench: configure
 	cmake -S . -B $(BENCHB) -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=ON -DTESS_TESTS=OFF
 	cmake --build $(BENCHB) -j $(JOBS)
-	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO asiohost remote_bench
+	cmake --build $(WIN64) -j $(JOBS) --target TessalineUsbAudioDevice2ASIO TessalineUsbAudioDevice2ASIOW asiohost remote_bench
 	tools/bench.sh $(BENCHB) $(WIN64)
 
 # Every fuzz target for FUZZ_SECONDS each (default 10 minutes) on the corpus kept in

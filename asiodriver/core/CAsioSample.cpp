@@ -197,7 +197,11 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
                                         : drv::bufferSizes(m_pcmRate, m_asioRate, m_preferredDuration).preferred;
   }
   if (inputLatency) *inputLatency = latency;
-  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(m_backend ? m_backend->outputLatencyPeriods() : 1);
+  // Recording too, once buffers exist; before, whenever the device can record.
+  const bool duplex = m_state >= kStatePrepared ? m_active[kCapture] && m_active[kCapture]->openedSlots
+                                                : m_device.capturePresent;
+  const uint32_t periods = m_backend ? m_backend->outputLatencyPeriods(duplex) : 1;
+  if (outputLatency) *outputLatency = latency * static_cast<int32_t>(periods);
   return err;
 }
 

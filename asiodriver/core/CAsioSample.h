@@ -188,7 +188,9 @@ class CAsioSample : public IASIO, public CUnknown, private PumpSink {
   bool m_streaming;           // the device streams (started and not halted)
   uint64_t m_capturePeriods;  // capture periods finished in this run
   bool m_renderPaces;         // render completions count for the periods (else capture alone)
-  uint64_t m_renderRequests;  // periods a device that asks for each one has asked for in this run
+  // A device that asks for each period: the switch whose output its last request took.
+  bool m_renderScheduled;
+  int64_t m_renderSwitch;
   fmt::PositionPair m_reported;  // position and time of the last switch, for getSamplePosition
   uint64_t m_samplePosition;  // frames
   uint64_t m_systemTime;      // nanoseconds

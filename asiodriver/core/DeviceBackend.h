@@ -45,8 +45,8 @@ struct StreamFormat {
 
 // The core's side of the pump: a backend reports each finished period of a slot, in the
 // order the device finished them. `token` names the backend's buffer of that period; for
-// a render slot of a backend that asks for each period, it counts the periods the device
-// played (or was given) without the host's data before this request.
+// a render slot of a backend that asks for each period, it is 1 when the device had run
+// dry before this request.
 class PumpSink {
  public:
   virtual void slotFinished(Direction dir, uint32_t slot, uint32_t half, uint32_t token) = 0;
@@ -80,10 +80,13 @@ class DeviceBackend {
   // (into a packet queued ahead); false when the backend asks for each period as the
   // device wants it (slotFinished of a render slot then copies the half first).
   virtual bool copiesOutputAfterSwitch() const = 0;
-  // Buffers from a switch to the moment its output starts to play.
-  virtual uint32_t outputLatencyPeriods() const = 0;
+  // Buffers from a switch to the moment its output starts to play, with capture streaming
+  // too (`duplex`) or not.
+  virtual uint32_t outputLatencyPeriods(bool duplex) const = 0;
 
   // --- Pump thread --------------------------------------------------------------------
+  // The pump thread begins (true) and ends (false): what the thread needs for the device.
+  virtual void pumpThread(bool) {}
   // The events the pump waits on beside its own, for the opened slots; at most `room`.
   virtual uint32_t waitHandles(HANDLE* handles, uint32_t room) = 0;
   // Primes and runs the opened streams. False when the device refused: nothing runs then.

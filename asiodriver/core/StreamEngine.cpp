@@ -289,26 +289,30 @@ void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint
 }
 
 void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
-  // The device asks for its periods in turn. When capture paces the periods, request k
-  // takes the output of switch k - 2, one latency whichever of the two is served first
-  // when they fall due together, and periods the device played without us (`token`)
-  // count as asked for: their output is dropped and the latency stays. When render paces
-  // them, request k takes switch k - 1 (its own switch follows it; a merged request costs
-  // a switch too). The first requests, and any whose switch has not come yet, get the
-  // backend's silence. A schedule fallen behind the switches (the device ran dry longer
-  // than it could tell) moves on to the older of the two halves still intact. All of
-  // these are periods lost.
-  const uint64_t lead = m_renderPaces ? 1 : 2;
-  if (!m_renderPaces) m_renderRequests += token;
+  // The device asks for its periods in turn; each request takes the switch after the one
+  // the request before took, so pump jitter never moves the output against the switches.
+  // The first request with a switch behind it takes the newest. A request whose switch
+  // has not come yet (the captured period that ends with it was seen after it) plays the
+  // backend's silence and moves the schedule a period back, where either order of the two
+  // finds its switch; a schedule the switches have overtaken (the host has filled its half
+  // again) moves on to the older intact half. Those, and a device that ran dry (`token`),
+  // are periods lost.
   bool lost = token != 0;
-  if (m_renderRequests >= lead && m_switchCount > m_renderRequests - lead + 2) {
-    m_renderRequests = m_switchCount - 2 + lead;
+  const int64_t switches = static_cast<int64_t>(m_switchCount);
+  if (!m_renderScheduled) {
+    m_renderScheduled = switches > 0;
+    m_renderSwitch = switches - 1;
+  } else if (++m_renderSwitch + 2 < switches) {
+    m_renderSwitch = switches - 2;
     lost = true;
   }
-  const uint64_t request = m_renderRequests++;
-  const bool write = request >= lead && m_switchCount > request - lead;
-  lost = lost || (request >= lead && !write);
-  copyOutputHalf(static_cast<uint32_t>((request - lead) & 1), token, 1u << slot, write);
+  bool write = m_renderScheduled;
+  if (m_renderScheduled && switches <= m_renderSwitch) {
+    write = false;
+    --m_renderSwitch;
+    lost = true;
+  }
+  copyOutputHalf(static_cast<uint32_t>(m_renderSwitch & 1), 0, 1u << slot, write);
   if (lost) SetEvent(m_messageEvents[kMessageResync]);
 }
 
@@ -316,7 +320,8 @@ void CAsioSample::startStreaming() {
   if (m_streaming) return;
   m_gate.clear();
   m_capturePeriods = 0;
-  m_renderRequests = 0;
+  m_renderScheduled = false;
+  m_renderSwitch = 0;
   m_switchCount = 0;
   m_reported.store(0, 0);
   m_samplePosition = 0;
@@ -329,6 +334,7 @@ void CAsioSample::startStreaming() {
 void CAsioSample::pumpLoop() {
   // Time-critical priority alone is not enough under load: join "Pro Audio" too.
   MmcssScope proAudio;
+  m_backend->pumpThread(true);
   // The wait list: the four control events, then the backend's events of the opened slots.
   HANDLE waits[MAXIMUM_WAIT_OBJECTS];
   for (uint32_t e = 0; e < fmt::kControlEvents; ++e) waits[e] = m_pumpEvents[e];
@@ -393,6 +399,7 @@ void CAsioSample::pumpLoop() {
   }
   if (m_streaming) m_backend->haltStreaming();
   m_streaming = false;
+  m_backend->pumpThread(false);
 }
 
 }  // namespace tess

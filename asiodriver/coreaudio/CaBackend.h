@@ -30,9 +30,11 @@ class CaBackend final : public DeviceBackend {
   void closeSlot(Direction dir, uint32_t slot) override;
   int32_t channelGroup(Direction, const RateRecord&, uint32_t) const override { return 0; }
   bool copiesOutputAfterSwitch() const override { return false; }
-  // The switch's output goes to the client two requests on and plays a period after that.
-  uint32_t outputLatencyPeriods() const override { return 2; }
+  // A switch's output goes to the client with the request that begins the next period and
+  // plays a period after that.
+  uint32_t outputLatencyPeriods(bool) const override { return 2; }
 
+  void pumpThread(bool begins) override;
   uint32_t waitHandles(HANDLE* handles, uint32_t room) override;
   bool startStreaming() override;
   void haltStreaming() override;
@@ -69,6 +71,7 @@ class CaBackend final : public DeviceBackend {
   HANDLE m_events[2][kEndpointSlots] = {};
   Stream m_streams[2][fmt::kPinSlots] = {};
   volatile LONG m_discontinuity = 0;  // the device reported a gap in the captured data
+  bool m_pumpCom = false;              // the pump thread joined COM (and leaves it at its end)
 };
 
 // A new backend for one driver object; null when out of memory.

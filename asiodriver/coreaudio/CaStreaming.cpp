@@ -128,11 +128,23 @@ void CaBackend::closeSlot(Direction dir, uint32_t slot) {
 
 // --- Pump thread ------------------------------------------------------------------------
 
+void CaBackend::pumpThread(bool begins) {
+  // The clients are serviced from the pump thread: it joins the multithreaded apartment,
+  // as the audio clients' own documentation asks of the threads that use them.
+  if (begins) {
+    m_pumpCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  } else if (m_pumpCom) {
+    CoUninitialize();
+    m_pumpCom = false;
+  }
+}
+
 uint32_t CaBackend::waitHandles(HANDLE* handles, uint32_t room) {
-  // Every slot event of both directions, the capture slots' first: when a late pump finds
-  // both signalled, the periods captured meanwhile switch before output is asked for.
+  // Every slot event of both directions, the render slots' first: a request for output is
+  // served before the host's switch of a period captured at the same moment, so the
+  // device never waits for the host.
   uint32_t count = 0;
-  for (Direction dir : {kCapture, kRender})
+  for (Direction dir : {kRender, kCapture})
     for (HANDLE event : m_events[dir])
       if (event && count < room) handles[count++] = event;
   return count;
@@ -175,21 +187,21 @@ void CaBackend::haltStreaming() {
 }
 
 void CaBackend::onSignal(uint32_t index, bool running, PumpSink& sink) {
-  const Direction dir = index < kEndpointSlots ? kCapture : kRender;
+  const Direction dir = index < kEndpointSlots ? kRender : kCapture;
   const uint32_t slot = index % kEndpointSlots;
   Stream* s = stream(dir, slot);
   if (!s) return;
   if (dir == kRender) {
-    // Nothing left playing when the device asks: a request merged into this one while the
-    // pump was late, and the period it was for plays without us. A period of silence in
-    // its place gives the device its period of room again.
+    // Nothing left playing when the device asks: the pump was late and the device played
+    // (or waited) without us. A period of silence first gives it its period of room again
+    // (a device that keeps playing takes none: its buffer is full).
     UINT32 padding = 1;
-    uint32_t missed = 0;
+    uint32_t ranDry = 0;
     if (running && s->periods > 0 && SUCCEEDED(s->client->GetCurrentPadding(&padding)) && padding == 0) {
       writeSilence(*s);
-      missed = 1;
+      ranDry = 1;
     }
-    sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), missed);
+    sink.slotFinished(kRender, slot, static_cast<uint32_t>(s->periods++ & 1), ranDry);
     return;
   }
   // Auto-reset events merge when the pump is late: take every period the client holds.

@@ -28,7 +28,7 @@ class KsBackend final : public DeviceBackend {
   int32_t channelGroup(Direction dir, const RateRecord& record, uint32_t slot) const override;
   bool copiesOutputAfterSwitch() const override { return true; }
   // The switch's output leaves in the packet queued after the one still waiting.
-  uint32_t outputLatencyPeriods() const override { return fmt::kPeriodsInFlight - 1; }
+  uint32_t outputLatencyPeriods(bool) const override { return fmt::kPeriodsInFlight - 1; }
 
   uint32_t waitHandles(HANDLE* handles, uint32_t room) override;
   bool startStreaming() override;

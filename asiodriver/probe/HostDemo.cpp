@@ -169,18 +169,20 @@ int runHostDemo(const CLSID& clsid, int seconds) {
   check(demo.positionsInOrder, "sample positions grow by one buffer per switch");
   check(demo.resets == 0, "no reset request");
 
-  // With the device looping back, the input of each switch is the output of the switch two
-  // before it. On a loaded machine the device may lose periods: their input is silence,
+  // With the device looping back, the input of each switch is the output of the switch as
+  // many buffers before it as the driver's latencies add up to (two through pins, three
+  // through Core Audio clients). On a loaded machine the device may lose periods: their input is silence,
   // or (when one side lost more than the other) the delay changes; the driver tells of
   // lost periods with resync requests, and the input must never change silently.
   if (demo.inputs > 0) {
     const size_t b = static_cast<size_t>(demo.bufferSize), buffers = demo.captured.size() / b;
     const size_t playedBuffers = demo.played.size() / b;
-    size_t exact = 0, silent = 0, shifts = 0, wrong = 0, delay = 2;
+    const size_t roundTrip = static_cast<size_t>(li + lo) / b;
+    size_t exact = 0, silent = 0, shifts = 0, wrong = 0, delay = roundTrip;
     auto sameAs = [&](const int32_t* in, size_t j) {
       return j < playedBuffers && std::memcmp(in, &demo.played[j * b], b * sizeof(int32_t)) == 0;
     };
-    for (size_t i = 2; i < buffers; ++i) {
+    for (size_t i = roundTrip; i < buffers; ++i) {
       const int32_t* in = &demo.captured[i * b];
       if (i >= delay && sameAs(in, i - delay)) {
         ++exact;
@@ -200,11 +202,13 @@ int runHostDemo(const CLSID& clsid, int seconds) {
         ++wrong;
       }
     }
-    std::printf("  loopback: input is the output 2 buffers later, bit for bit in %zu buffers; lost periods: %zu "
-                "silent, %zu changes of delay; resync requests %ld; %zu buffers of neither\n",
-                exact, silent, shifts, long(demo.resyncs), wrong);
-    check(exact > 0 && wrong == 0 && shifts <= size_t(demo.resyncs) && (silent == 0 || demo.resyncs > 0),
-          "captured audio equals the played audio two buffers later, bit for bit (lost periods told)");
+    std::printf("  loopback: input is the output %zu buffers later (as the latencies say), bit for bit in %zu "
+                "buffers; lost periods: %zu silent, %zu changes of delay; resync requests %ld; %zu buffers of "
+                "neither\n",
+                roundTrip, exact, silent, shifts, long(demo.resyncs), wrong);
+    check(roundTrip >= 2 && exact > 0 && wrong == 0 && shifts <= size_t(demo.resyncs) &&
+              (silent == 0 || demo.resyncs > 0),
+          "captured audio equals the played audio the reported latencies later, bit for bit (lost periods told)");
   } else {
     std::printf("  no loopback input to compare\n");
   }

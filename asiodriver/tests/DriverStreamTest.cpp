@@ -84,7 +84,7 @@ void expectPlayed(const std::vector<uint8_t>& played, uint32_t container, uint32
 // Where the variants differ by design, and only there.
 struct VariantTraits {
   // Periods of silence the device plays before the host's first: the primed packets, or
-  // the pre-filled period and the two periods asked for before a switch filled their half.
+  // the pre-filled period and the two periods asked for before the first switch.
   size_t primedPeriods;
   // Switches from the host's output to the same audio in its input, through the loopback.
   uint32_t loopbackSwitches;

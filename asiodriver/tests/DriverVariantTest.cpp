@@ -142,3 +142,16 @@ TEST_F(CoreAudioShapeTest, ARateTheCaptureEndpointRefusesIsNotOffered) {
   EXPECT_EQ(inputs, 0);
   EXPECT_EQ(outputs, 2);
 }
+
+TEST_F(CoreAudioShapeTest, ACaptureEndpointGoneByInitFailsInitAndKeepsNothing) {
+  use();
+  DriverRef d(host::freshClsid(), Variant::CoreAudio);
+  ASSERT_EQ(d.created, S_OK);  // bound with its capture endpoint
+  vdac::DacConfig renderOnly;
+  renderOnly.renderOnly = true;
+  ASSERT_TRUE(vdac::useVirtualDac(renderOnly));  // the device now shows no capture endpoint
+  const uint32_t objects = vdac::coreAudioObjects();
+  EXPECT_EQ(d->init(nullptr), ASIOFalse);
+  EXPECT_EQ(vdac::coreAudioObjects(), objects);  // every endpoint it had kept is released
+  EXPECT_EQ(d->init(nullptr), ASIOFalse);        // and a second try finds the same
+}
