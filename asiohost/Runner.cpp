@@ -47,6 +47,16 @@ void printFigures(FILE* out, const HostSession& s) {
       "lost periods %zu\n",
       t.intervalMs.mean, t.intervalMs.median, t.intervalMs.p99, t.intervalMs.max, t.latenessP99Ms, t.latenessMaxMs,
       t.stalls, t.lostPeriods);
+  const ClockFigures k = clockOf(s.records().data(), s.records().size(), s.streamRate());
+  if (k.hostPoints) {
+    char stamps[96] = "no time stamps";
+    if (k.stampPoints) {
+      std::snprintf(stamps, sizeof stamps, "%.2f Hz by the driver's time stamps (%+.1f ppm)", k.stampRateHz,
+                    k.stampPpm);
+    }
+    std::fprintf(out, "Clock: positions advance at %.2f Hz by the host's clock (%+.1f ppm), %s; last position %llu\n",
+                 k.hostRateHz, k.hostPpm, stamps, static_cast<unsigned long long>(k.lastPosition));
+  }
   // Thread and process times tick coarsely (10 ms and more): zero over a short run means unmeasured.
   char thread[32] = "n/a", process[32] = "n/a";
   if (s.cpuCallbackThreadUsPerPeriod() > 0)
@@ -224,6 +234,19 @@ int runSteps(DriverRef& driver, HostSession& session, const Options& o, HWND sys
     st.compared = true;
     st.checks.add("the device played what was sent", st.comparison.aligned && st.comparison.bitExact,
                   st.comparison.summary());
+    // Where the driver's position stands against the device's own count: constant (the
+    // primed buffers, less what was still queued at the stop) when the driver follows
+    // the device's clock, whatever its drift.
+    const ClockFigures k = clockOf(session.records().data(), session.records().size(), session.streamRate());
+    if (k.hostPoints) {
+      const long long ahead =
+          static_cast<long long>(played.frames()) - static_cast<long long>(k.lastPosition + session.bufferFrames());
+      std::fprintf(out,
+                   "Played: %zu frames by the device; last position + one buffer %llu: the device %+lld frames "
+                   "(%+.2f buffers)\n",
+                   played.frames(), static_cast<unsigned long long>(k.lastPosition + session.bufferFrames()), ahead,
+                   double(ahead) / session.bufferFrames());
+    }
   }
   if (status == 0 && !st.checks.allPassed()) status = 1;
   return status;

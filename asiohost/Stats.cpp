@@ -52,6 +52,43 @@ TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs) 
   return t;
 }
 
+namespace {
+
+// Slope of y over x by least squares, centred so that nanosecond clocks keep their
+// precision; 0 when x does not vary.
+double slopeOf(const std::vector<double>& x, const std::vector<double>& y) {
+  const size_t n = x.size();
+  if (n < 3) return 0;
+  double mx = 0, my = 0;
+  for (size_t i = 0; i < n; ++i) mx += x[i], my += y[i];
+  mx /= n, my /= n;
+  double sxx = 0, sxy = 0;
+  for (size_t i = 0; i < n; ++i) sxx += (x[i] - mx) * (x[i] - mx), sxy += (x[i] - mx) * (y[i] - my);
+  return sxx > 0 ? sxy / sxx : 0;
+}
+
+}  // namespace
+
+ClockFigures clockOf(const SwitchRecord* r, size_t n, double nominalRate) {
+  ClockFigures c;
+  std::vector<double> arrival, stamp, position, stampedPosition;
+  for (size_t i = 0; i < n; ++i) {
+    if (!r[i].positionValid) continue;
+    arrival.push_back(r[i].arrivalNs / 1e9);
+    position.push_back(static_cast<double>(r[i].position));
+    c.lastPosition = r[i].position;
+    if (!r[i].timeValid) continue;
+    stamp.push_back(r[i].systemTimeNs / 1e9);
+    stampedPosition.push_back(static_cast<double>(r[i].position));
+  }
+  const auto ppm = [nominalRate](double hz) { return nominalRate > 0 ? (hz / nominalRate - 1) * 1e6 : 0; };
+  c.hostRateHz = slopeOf(arrival, position);
+  if (c.hostRateHz > 0) c.hostPoints = arrival.size(), c.hostPpm = ppm(c.hostRateHz);
+  c.stampRateHz = slopeOf(stamp, stampedPosition);
+  if (c.stampRateHz > 0) c.stampPoints = stamp.size(), c.stampPpm = ppm(c.stampRateHz);
+  return c;
+}
+
 }  // namespace asiohost
 
 namespace asiohost {

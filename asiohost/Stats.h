@@ -29,6 +29,18 @@ struct TimingFigures {
 };
 TimingFigures timingOf(const SwitchRecord* r, size_t n, double nominalPeriodMs);
 
+// The stream's rate as the host sees it: the sample positions fitted (least squares)
+// against the host's clock at each switch's arrival and against the driver's time stamps,
+// in frames per second and in parts per million off the nominal rate. A driver that
+// follows the device's clock shows the device's rate in both, and the two agree.
+struct ClockFigures {
+  size_t hostPoints = 0, stampPoints = 0;  // switches each fit used (0: no figure)
+  double hostRateHz = 0, hostPpm = 0;
+  double stampRateHz = 0, stampPpm = 0;
+  uint64_t lastPosition = 0;
+};
+ClockFigures clockOf(const SwitchRecord* r, size_t n, double nominalRate);
+
 }  // namespace asiohost
 
 namespace asiohost {

@@ -12,6 +12,11 @@ hostbench="$(dirname "$0")/../asiohost/scripts/bench-host.sh"
 if [ -n "$win64" ] && [ -f "$win64/asiodriver/TessalineUsbAudioDevice2ASIO.dll" ] && [ -f "$hostbench" ]; then
   sh "$hostbench" "$win64"
 fi
+# The driver against a drifting device clock (TESS_DRIFT_SECONDS per row, default 20).
+driftbench="$(dirname "$0")/../asiohost/scripts/bench-drift.sh"
+if [ -n "$win64" ] && [ -f "$win64/asiodriver/TessalineUsbAudioDevice2ASIO.dll" ] && [ -f "$driftbench" ]; then
+  sh "$driftbench" "$win64"
+fi
 # The remote-control receiver's figures, when the Windows build has them.
 remotebench="$(dirname "$0")/../panel/remote/scripts/bench-remote.sh"
 if [ -n "$win64" ] && [ -f "$win64/panel/remote/remote_bench.exe" ]; then

@@ -91,7 +91,9 @@ struct StreamRequest {
   bool write = false;
   uint32_t frames = 0;  // frames the packet holds (write) or can hold (read)
   bool scheduled = false;
-  int64_t due = 0;
+  int64_t arrival = 0;    // when it reached the pin
+  int64_t due = 0;        // when its last frame has played (recorded)
+  int64_t completes = 0;  // when the device's driver completes it (see CompletionShape)
   uint64_t missedFrames = 0;  // periods without data before it: silence played, or not recorded
 };
 
@@ -184,6 +186,10 @@ struct Dac {
   std::vector<std::vector<uint8_t>> hidReports;
   Counters counters;
   LoopbackFifo loopback;
+  // While the device thread completes a burst: the events of its requests, signalled once
+  // the whole burst is complete.
+  std::vector<HANDLE> burstSignals;
+  bool inBurst = false;
   bool stalled = false;
   bool stopping = false;
   std::string registryRoot;  // HKCU subkey of this process's interface keys
@@ -208,11 +214,21 @@ struct Dac {
   // Queues one stream request of `frames` frames (scheduled at once when the pin runs).
   void enqueue(Pin& pin, PKSSTREAM_HEADER header, LPOVERLAPPED ov, bool write, uint32_t frames);
   bool familyRemoved(int device) const { return device >= 0 && devices[device].removed; }
+
+  // Removal (DacRemoval.cpp): the DAC's nodes leave or come back (leaving fails what its
+  // pins had queued and kills every handle opened on it); a new instance id and interface
+  // paths for the next arrival; the handles now open on it that still work.
+  void markRemoved(bool removed);
+  void moveToNewInstance();
+  uint32_t liveDeviceHandles() const;
+  unsigned instanceGeneration = 0;
   bool captureRunning() const;
 
   // Streaming (device thread side).
   int64_t service(int64_t now);  // completes what is due; returns the next due time or INT64_MAX
   void scheduleQueued(Pin& pin, int64_t arrival);
+  // Puts one request on the pin's clock: its due and completion times.
+  void scheduleRequest(Pin& pin, StreamRequest& request, int64_t arrival);
   int64_t sharedOrigin(const Pin& pin, int64_t now) const;
   void completeStream(Pin& pin, StreamRequest& request, ULONG_PTR status);
   void cancelQueue(Pin& pin, ULONG_PTR status);
@@ -249,6 +265,8 @@ class DacGuard {
 // caller's event (its lowest bit only asks not to post to a completion port) or, without
 // one, the handle's own event.
 void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
+// The same without the signal: returns the event to set (null: none).
+HANDLE settleOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes);
 
 // The seam entries, one file per face.
 HDEVINFO WINAPI getClassDevs(const GUID*, PCSTR, HWND, DWORD);

@@ -136,12 +136,14 @@ int64_t nowTicks() {
   return (c.QuadPart / frequency) * kTicksPerSecond + (c.QuadPart % frequency) * kTicksPerSecond / frequency;
 }
 
-void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+HANDLE settleOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
   ov->InternalHigh = bytes;
   ov->Internal = status;
-  HANDLE event = ov->hEvent ? reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{1})
-                            : fileEvent;
-  if (event) SetEvent(event);
+  return ov->hEvent ? reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{1}) : fileEvent;
+}
+
+void completeOverlapped(LPOVERLAPPED ov, HANDLE fileEvent, ULONG_PTR status, ULONG_PTR bytes) {
+  if (HANDLE event = settleOverlapped(ov, fileEvent, status, bytes)) SetEvent(event);
 }
 
 HANDLE Dac::newHandle(HandleObject object) {
@@ -347,12 +349,9 @@ void Dac::enqueue(Pin& pin, PKSSTREAM_HEADER header, LPOVERLAPPED ov, bool write
   r.frames = frames;
   ov->Internal = kStatusPending;
   ov->InternalHigh = 0;
+  r.arrival = nowTicks();
   pin.queue.push_back(r);
-  if (pin.state == kStateRun) {
-    const int64_t now = nowTicks();
-    pin.queue.back().due = pin.clock.schedule(r.frames, pin.format.sampleRate, now, &pin.queue.back().missedFrames);
-    pin.queue.back().scheduled = true;
-  }
+  if (pin.state == kStateRun) scheduleRequest(pin, pin.queue.back(), r.arrival);
   if (PinRecord* record = pin.record) {
     record->stats.queued = static_cast<uint32_t>(pin.queue.size());
     if (record->stats.queued > record->stats.maxQueued) record->stats.maxQueued = record->stats.queued;
@@ -404,7 +403,7 @@ void Dac::setPinState(Pin& pin, uint32_t next) {
     // another (as a host starts capture, then render) joins its packet grid.
     const int64_t origin = sharedOrigin(pin, now);
     pin.runStart = now;
-    pin.clock.start(origin);
+    pin.clock.start(origin, config.clockDriftPpm);
     scheduleQueued(pin, origin);
   } else if (previous == kStateRun && next != kStateRun) {
     for (StreamRequest& r : pin.queue) r.scheduled = false;
@@ -454,7 +453,7 @@ void Dac::closeObject(HANDLE h) {
     cancelQueue(pin, kStatusCancelled);
     pin.wav.close();
     FilterDevice& filter = filters[pin.filter];
-    if (filter.instances[pin.pinId] > 0) --filter.instances[pin.pinId];
+    if (!it->second.dead && filter.instances[pin.pinId] > 0) --filter.instances[pin.pinId];  // else freed at removal
     if (pin.record) {
       pin.record->stats.open = false;
       pin.record->stats.state = kStateStop;

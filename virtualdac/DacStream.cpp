@@ -40,11 +40,15 @@ std::vector<uint8_t> PlayedRecord::bytes() const {
   return out;
 }
 
+void Dac::scheduleRequest(Pin& pin, StreamRequest& r, int64_t arrival) {
+  r.due = pin.clock.schedule(r.frames, pin.format.sampleRate, arrival, &r.missedFrames);
+  r.completes = completionTime(r.due, arrival, r.write, config.completion);
+  r.scheduled = true;
+}
+
 void Dac::scheduleQueued(Pin& pin, int64_t arrival) {
   for (StreamRequest& r : pin.queue) {
-    if (r.scheduled) continue;
-    r.due = pin.clock.schedule(r.frames, pin.format.sampleRate, arrival);
-    r.scheduled = true;
+    if (!r.scheduled) scheduleRequest(pin, r, arrival);
   }
 }
 
@@ -110,7 +114,13 @@ void Dac::completeStream(Pin& pin, StreamRequest& r, ULONG_PTR status) {
       return;
     }
   }
-  completeOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
+  HANDLE event = settleOverlapped(r.ov, pin.handle, status, status == kStatusSuccess ? header->Size : 0);
+  if (!event) return;
+  if (inBurst) {
+    burstSignals.push_back(event);
+  } else {
+    SetEvent(event);
+  }
 }
 
 bool Dac::captureRunning() const {
@@ -152,26 +162,34 @@ int64_t Dac::service(int64_t now) {
     Pin& pin = *object.pin;
     if (familyRemoved(filters[pin.filter].device)) continue;
     running.push_back(&pin);
-    if (!pin.render && !pin.queue.empty() && pin.queue.front().scheduled && pin.queue.front().due <= now) {
+    if (!pin.render && !pin.queue.empty() && pin.queue.front().scheduled && pin.queue.front().completes <= now) {
       captureDue = true;
     }
   }
   const int64_t renderLimit = captureDue && config.loopback ? now + kLoopbackLead : now;
+  // A burst completes its requests together: every one is complete before any waiter
+  // hears of it, and in which order waiters hear is not for them to rely on (a wait on
+  // several events reports the lowest index first). The newest are signalled first, so
+  // that a driver taking its wake-ups for the order of completion shows it.
+  inBurst = config.completion.burstMs != 0;
+  burstSignals.clear();
   for (bool renderPass : {true, false}) {
     for (Pin* pin : running) {
       if (pin->render != renderPass) continue;
       const int64_t limit = renderPass ? renderLimit : now;
-      while (!pin->queue.empty() && pin->queue.front().scheduled && pin->queue.front().due <= limit) {
+      while (!pin->queue.empty() && pin->queue.front().scheduled && pin->queue.front().completes <= limit) {
         StreamRequest r = pin->queue.front();
         pin->queue.pop_front();
         completeStream(*pin, r, kStatusSuccess);
       }
       if (pin->record) pin->record->stats.queued = static_cast<uint32_t>(pin->queue.size());
-      if (!pin->queue.empty() && pin->queue.front().scheduled && pin->queue.front().due < next) {
-        next = pin->queue.front().due;
+      if (!pin->queue.empty() && pin->queue.front().scheduled && pin->queue.front().completes < next) {
+        next = pin->queue.front().completes;
       }
     }
   }
+  inBurst = false;
+  for (auto event = burstSignals.rbegin(); event != burstSignals.rend(); ++event) SetEvent(*event);
   return next;
 }
 

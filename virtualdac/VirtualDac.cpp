@@ -1,4 +1,5 @@
 // Installing, shaping and inspecting the virtual DAC; its device thread; its seam table.
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -99,6 +100,19 @@ const DeviceSeam kVirtualSeam = {
     registerDeviceNotification, unregisterDeviceNotification,
 };
 
+// A whole number within [low, high] from the environment; false when unset or not one.
+bool environmentNumber(const char* name, long low, long high, long& value) {
+  char text[32] = {};
+  const DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
+  if (n == 0 || n >= sizeof text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno == ERANGE || parsed < low || parsed > high) return false;
+  value = parsed;
+  return true;
+}
+
 }  // namespace
 
 }  // namespace detail
@@ -113,6 +127,14 @@ DacConfig configFromEnvironment() {
   config.loopback = environmentFlag("TESSALINE_VIRTUAL_DEVICE_LOOPBACK");
   config.renderOnly = environmentFlag("TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY");
   config.coreAudio.packed24 = !environmentFlag("TESSALINE_VIRTUAL_DEVICE_24IN32");
+  long value = 0;
+  if (environmentNumber("TESSALINE_VIRTUAL_DEVICE_DRIFT_PPM", -kMaxDriftPpm, kMaxDriftPpm, value)) {
+    config.clockDriftPpm = static_cast<int32_t>(value);
+  }
+  if (environmentNumber("TESSALINE_VIRTUAL_DEVICE_BURST_MS", 0, 1000, value)) {
+    config.completion.burstMs = static_cast<uint32_t>(value);
+    config.completion.scheduleLeadMs = static_cast<uint32_t>(value);
+  }
   char jacks[256] = {};
   n = GetEnvironmentVariableA("TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS", jacks, sizeof jacks);
   if (n > 0 && n < sizeof jacks) {
@@ -179,7 +201,7 @@ void setStalled(bool stalled) {
       for (auto& [handle, object] : dac.handles) {
         if (object.kind != ObjectKind::Pin || object.pin->state != kStateRun) continue;
         for (StreamRequest& r : object.pin->queue) r.scheduled = false;
-        object.pin->clock.start(now);
+        object.pin->clock.start(now, dac.config.clockDriftPpm);
         dac.scheduleQueued(*object.pin, now);
       }
     }
@@ -190,31 +212,6 @@ void setStalled(bool stalled) {
 
 void setHidAccepting(bool accepting) {
   withDac([&](Dac& dac) { dac.config.hidRefusesReports = !accepting; });
-}
-
-void setRemoved(bool removed) {
-  withDac([&](Dac& dac) {
-    for (DeviceNode& node : dac.devices) {
-      if (node.isDac) node.removed = removed;
-    }
-    if (!removed) return;
-    // Surprise removal: whatever the DAC's pins had queued fails, and the handles opened
-    // on it stay dead even if it comes back.
-    for (auto& [handle, object] : dac.handles) {
-      if (object.kind == ObjectKind::Pin && dac.filters[object.pin->filter].isDac) {
-        dac.cancelQueue(*object.pin, kStatusDeviceRemoved);
-        object.dead = true;
-      } else if ((object.kind == ObjectKind::Filter && dac.filters[object.filter].isDac) ||
-                 (object.kind == ObjectKind::Hid && dac.hids[object.hid].isDac)) {
-        object.dead = true;
-      }
-    }
-  });
-  // Then the notifications, as the platform gives them: on arrival the device interfaces
-  // come first and the endpoints become active after; on removal the other way round.
-  if (!removed) announceDeviceChange();
-  ca::announceStateChanges();
-  if (removed) announceDeviceChange();
 }
 
 void setLoopback(bool on) {
@@ -262,7 +259,10 @@ void clearPlayed() {
 
 Counters counters() {
   Counters c;
-  withDac([&](Dac& dac) { c = dac.counters; });
+  withDac([&](Dac& dac) {
+    c = dac.counters;
+    c.deviceHandles = dac.liveDeviceHandles();
+  });
   return c;
 }
 

@@ -13,14 +13,20 @@
 // as a DLL of its own) lies beside the deliverable (configFromEnvironment() then applies
 // TESSALINE_VIRTUAL_DEVICE_WAV, TESSALINE_VIRTUAL_DEVICE_LOOPBACK,
 // TESSALINE_VIRTUAL_DEVICE_RENDER_ONLY, TESSALINE_VIRTUAL_DEVICE_24IN32 (endpoints refuse
-// packed 24-bit samples) and TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS ("line,spdif,line":
-// the capture endpoints, in order; unknown words are skipped)).
+// packed 24-bit samples), TESSALINE_VIRTUAL_DEVICE_CAPTURE_JACKS ("line,spdif,line":
+// the capture endpoints, in order; unknown words are skipped),
+// TESSALINE_VIRTUAL_DEVICE_DRIFT_PPM (the device's clock, e.g. "100" or "-100") and
+// TESSALINE_VIRTUAL_DEVICE_BURST_MS (n: completions in bursts every n ms, render requests
+// n ms before they play); values that are not whole numbers in range are ignored).
 //
 // How the device behaves:
 // - Stream reads and writes take one KSSTREAM_HEADER each; they queue per pin (in PAUSE
 //   or ACQUIRE too) and complete in order once the pin runs, each when its frames (DataUsed
 //   for a write, FrameExtent for a read) have played on the device's clock, measured from
 //   when the pin entered RUN; pins started within 50 ms of each other share that origin.
+//   The device's clock may run off the PC's (DacConfig::clockDriftPpm), and its driver may
+//   complete requests in bursts on 1 ms frames, render ones before they play
+//   (DacConfig::completion).
 //   A packet up to 2 ms late still plays in its place; after a later one the device has
 //   played silence (capture: recorded nothing) for each period of the packet's size that
 //   passed without data, and counts them (PinStats::periodsMissed, framesMissed).
@@ -33,7 +39,9 @@
 //   ERROR_NOT_SUPPORTED for bridge and source pins.
 // - Removal: the device leaves the enumeration, opening its paths fails with
 //   ERROR_FILE_NOT_FOUND, queued I/O completes with ERROR_DEVICE_REMOVED and every handle
-//   opened before fails with it (HID: ERROR_DEVICE_NOT_CONNECTED), even after it returns.
+//   opened before fails with it (HID: ERROR_DEVICE_NOT_CONNECTED), even after it returns,
+//   under its old instance or a new one (returnAsNewInstance). A safe removal is refused
+//   while a handle on it is open (requestSafeRemoval).
 //
 // Wire layouts that hold pointers follow the platform of the process: the data format of
 // a pin-connect request starts at sizeof(KSPIN_CONNECT) (72 bytes in a 64-bit process,
@@ -48,6 +56,7 @@
 #include "ConnectFormat.h"
 #include "DeviceSeam.h"
 #include "FilterSpec.h"
+#include "StreamClock.h"
 
 namespace tess::vdac {
 
@@ -179,6 +188,12 @@ struct DacConfig {
   // byte count, as some drivers do on an overlapped handle.
   bool sizeQueryWithoutByteCount = false;
   bool loopback = false;                // capture returns what the render pin played
+  // The device's crystal against the PC's: it plays (and records) rate x (1 + ppm / 10^6)
+  // frames per PC second, on both faces (bounded by kMaxDriftPpm).
+  int32_t clockDriftPpm = 0;
+  // How the device's driver completes stream requests: plain, or in bursts on the bus's
+  // 1 ms frames with render requests completing ahead of their playing (StreamClock.h).
+  CompletionShape completion;
   uint32_t shortCaptureFrames = 0;      // each capture packet comes back this many frames short
   std::string wavPath;                  // render stream written here when not empty
   size_t playedRecordLimit = 64u << 20; // bytes of played audio kept per pin for inspection
@@ -221,6 +236,17 @@ inline void stopUsingVirtualDac() {
 // Hurting and shaping at run time.
 void setStalled(bool stalled);          // stream requests stop completing
 void setRemoved(bool removed);          // gone from enumeration; open handles fail requests
+// The device comes back under a new device instance, as after a replug into another port:
+// the instance part of its instance ids and interface paths changes (VID, PID and MI
+// stay). It is a new device: handles of the old one keep failing with
+// ERROR_DEVICE_REMOVED and its old paths no longer open. A present device is surprise-
+// removed first. (The Core Audio face keeps its endpoints' ids.)
+void returnAsNewInstance();
+std::string dacInstanceId();            // the audio function's device instance id now
+// A safe removal, as "Safely remove hardware" asks for it: refused (and counted in
+// Counters::safeRemovalsRefused) while any handle opened on the DAC still works, as a
+// program still using the device vetoes it; otherwise the device goes. True when it went.
+bool requestSafeRemoval();
 void setLoopback(bool on);
 void setShortCaptureFrames(uint32_t frames);
 void setWavPath(const std::string& path);  // takes effect at the next render pin creation
@@ -261,6 +287,8 @@ struct Counters {
   uint64_t pinsCreated = 0;
   uint64_t pinCreatesRejected = 0;
   uint64_t openHandles = 0;  // handles of the virtual DAC not yet closed
+  uint64_t deviceHandles = 0;  // of those, handles on the DAC's filters, pins and HID that still work
+  uint64_t safeRemovalsRefused = 0;
 };
 Counters counters();
 

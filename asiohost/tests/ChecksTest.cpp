@@ -141,6 +141,29 @@ TEST(Stats, DistributionAndLateness) {
   EXPECT_EQ(timingOf(goodRun(101, 480).data(), 101, 10.0).lostPeriods, 0u);
 }
 
+TEST(Stats, ClockRatesFromPositionsAndStamps) {
+  // A device 100 ppm fast: a 480-frame buffer every 9.999 ms of the host's clock. The
+  // driver's stamps follow it with millisecond steps; the host's arrivals with jitter.
+  std::vector<SwitchRecord> r = goodRun(60000, 480);
+  for (size_t i = 0; i < r.size(); ++i) {
+    const double due = i * 0.01 / 1.0001;
+    r[i].arrivalNs = static_cast<int64_t>(due * 1e9) + static_cast<int64_t>((i * 7919) % 3000000);
+    r[i].systemTimeNs = 5'000'000'000ull + static_cast<uint64_t>(due * 1e3) * 1'000'000ull;
+  }
+  ClockFigures c = clockOf(r.data(), r.size(), 48000);
+  EXPECT_EQ(c.hostPoints, 60000u);
+  EXPECT_NEAR(c.hostPpm, 100.0, 1.0);
+  EXPECT_NEAR(c.stampPpm, 100.0, 1.0);
+  EXPECT_NEAR(c.hostRateHz, 48004.8, 0.05);
+  EXPECT_EQ(c.lastPosition, 59999u * 480);
+  // Without time stamps there is no driver figure; too few switches give none at all.
+  for (SwitchRecord& s : r) s.timeValid = false;
+  c = clockOf(r.data(), r.size(), 48000);
+  EXPECT_EQ(c.stampPoints, 0u);
+  EXPECT_NEAR(c.hostPpm, 100.0, 1.0);
+  EXPECT_EQ(clockOf(r.data(), 2, 48000).hostPoints, 0u);
+}
+
 TEST(Json, NestsEscapesAndSeparates) {
   JsonWriter j;
   j.beginObject().key("name").value("a\"b\\c\n\x01").key("n").value(3).key("x").value(0.5);

@@ -276,6 +276,62 @@ TEST(StreamClock, DueTimesDoNotDrift) {
   EXPECT_EQ(missed, 3u * 441);
 }
 
+TEST(StreamClock, ADriftingDeviceKeepsItsOwnPaceForMinutes) {
+  // The device plays rate x (1 + ppm / 10^6) frames per PC second: at +100 ppm 48004.8
+  // frames a second, at -100 ppm 47995.2.
+  struct Case {
+    int32_t ppm;
+    uint64_t framesInASecond;  // frames whole within one PC second
+  } cases[] = {{100, 48004}, {-100, 47995}, {0, 48000}, {5000, 48240}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ppm);
+    EXPECT_LE(framesToTicks(c.framesInASecond, 48000, c.ppm), kTicksPerSecond);
+    EXPECT_GT(framesToTicks(c.framesInASecond + 1, 48000, c.ppm), kTicksPerSecond);
+  }
+  // Ten minutes of 10 ms packets land where the drifting clock puts them, to the tick:
+  // 600 s / 1.0001 = 599.94000599... s at +100 ppm, 600 s / 0.9999 at -100 ppm.
+  for (auto [ppm, expected] : {std::pair<int32_t, int64_t>{100, 5'999'400'059}, {-100, 6'000'600'060}}) {
+    PinClock clock;
+    clock.start(7, ppm);
+    int64_t due = 0;
+    for (int i = 0; i < 60'000; ++i) due = clock.schedule(480, 48000, 7);
+    EXPECT_EQ(due, 7 + expected) << ppm;
+  }
+  // A day at the highest rate stays within 64 bits; a setting past the bound is held to it.
+  EXPECT_EQ(framesToTicks(384000ull * 86400, 384000, 100), 863'913'608'639);
+  EXPECT_EQ(framesToTicks(48000, 48000, 10 * kMaxDriftPpm), framesToTicks(48000, 48000, kMaxDriftPpm));
+}
+
+TEST(StreamClock, BurstyCompletionLandsOnBurstBoundaries) {
+  const CompletionShape plain{};
+  const CompletionShape bursty{4, 3};  // bursts of 4 ms, render handed over 3 ms ahead
+  const int64_t ms = kTicksPerMs;
+  // Plain: when the frames are done. Bursty: capture at the burst that follows its last
+  // frame, render at the burst after it was handed to the schedule, not before it came.
+  struct Case {
+    int64_t due, arrival;
+    bool render;
+    const CompletionShape& shape;
+    int64_t completes;
+  } cases[] = {
+      {103 * ms + 5, 0, true, plain, 103 * ms + 5},  {103 * ms + 5, 0, false, bursty, 104 * ms},
+      {103 * ms + 5, 0, true, bursty, 104 * ms},     {102 * ms, 0, true, bursty, 100 * ms},
+      {102 * ms, 101 * ms, true, bursty, 104 * ms},  {104 * ms, 0, false, bursty, 104 * ms},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(completionTime(c.due, c.arrival, c.render, c.shape), c.completes) << c.due << " " << c.render;
+  }
+  // Packets of 1 ms complete four at a time.
+  PinClock clock;
+  clock.start(1000 * ms);
+  std::vector<int64_t> completions;
+  for (int i = 0; i < 8; ++i) {
+    completions.push_back(completionTime(clock.schedule(48, 48000, 1000 * ms), 1000 * ms, false, bursty));
+  }
+  EXPECT_EQ(completions, (std::vector<int64_t>{1004 * ms, 1004 * ms, 1004 * ms, 1004 * ms, 1008 * ms, 1008 * ms,
+                                               1008 * ms, 1008 * ms}));
+}
+
 TEST(Loopback, ConvertsWidthsAndChannels) {
   StreamFormat f16{2, 16, 16, 48000, 4}, f24{2, 24, 24, 48000, 6}, f32mono{1, 32, 32, 48000, 4};
   LoopbackFifo fifo;
