@@ -291,17 +291,18 @@ void CAsioSample::slotFinished(Direction dir, uint32_t slot, uint32_t half, uint
 void CAsioSample::renderOnRequest(uint32_t slot, uint32_t token) {
   // The device asks for its periods in turn; each request takes the switch after the one
   // the request before took, so pump jitter never moves the output against the switches.
-  // The first request with a switch behind it takes the newest. A request whose switch
-  // has not come yet (the captured period that ends with it was seen after it) plays the
-  // backend's silence and moves the schedule a period back, where either order of the two
-  // finds its switch; a schedule the switches have overtaken (the host has filled its half
-  // again) moves on to the older intact half. Those, and a device that ran dry (`token`),
-  // are periods lost.
+  // The first request with a switch behind it takes the oldest whose half is still the
+  // host's (the first switch, unless captured periods came in a burst). A request whose
+  // switch has not come yet (the captured period that ends with it was seen after it)
+  // plays the backend's silence and moves the schedule a period back, where either order
+  // of the two finds its switch; a schedule the switches have overtaken (the host has
+  // filled its half again) moves on to the older intact half. Those, and a device that ran
+  // dry (`token`), are periods lost.
   bool lost = token != 0;
   const int64_t switches = static_cast<int64_t>(m_switchCount);
   if (!m_renderScheduled) {
     m_renderScheduled = switches > 0;
-    m_renderSwitch = switches - 1;
+    m_renderSwitch = switches > 2 ? switches - 2 : 0;
   } else if (++m_renderSwitch + 2 < switches) {
     m_renderSwitch = switches - 2;
     lost = true;
