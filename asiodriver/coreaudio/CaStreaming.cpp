@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "CaBackend.h"
+#include "CaIds.h"
 #include "ComPtr.h"
 #include "Module.h"
 #include "PcmFormat.h"
@@ -17,9 +18,9 @@
 namespace tess {
 namespace {
 
-const IID kIidAudioClient = {0x1CB9AD4C, 0xDBFA, 0x4C32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
-const IID kIidRenderClient = {0xF294ACFC, 0x3146, 0x4483, {0xA7, 0xBF, 0xAD, 0xDC, 0xA7, 0xC2, 0x60, 0xE2}};
-const IID kIidCaptureClient = {0xC8ADBD64, 0xE71E, 0x48A0, {0xA4, 0xDE, 0x18, 0x5C, 0x39, 0x5C, 0xD3, 0x17}};
+using ca::kIidAudioClient;
+using ca::kIidCaptureClient;
+using ca::kIidRenderClient;
 
 // Captured periods one event may stand for when the pump was late.
 constexpr uint32_t kMostPeriodsPerEvent = 4;
@@ -72,8 +73,6 @@ HRESULT openClient(IMMDevice* endpoint, bool render, HANDLE event, const WAVEFOR
   *clientOut = client.detach();
   return S_OK;
 }
-
-void fillSilence(uint8_t* data, size_t bytes, bool dsd) { fmt::fillSilence(data, bytes, dsd); }
 
 }  // namespace
 
@@ -177,7 +176,7 @@ bool CaBackend::startStreaming() {
 bool CaBackend::writeSilence(Stream& s) {
   BYTE* data = nullptr;
   if (FAILED(s.render->GetBuffer(s.frames, &data)) || !data) return false;
-  fillSilence(data, size_t{s.frames} * s.blockAlign, s.dsd);
+  fmt::fillSilence(data, size_t{s.frames} * s.blockAlign, s.dsd);
   return SUCCEEDED(s.render->ReleaseBuffer(s.frames, 0));
 }
 
@@ -225,7 +224,7 @@ bool CaBackend::beginRender(uint32_t slot, uint32_t, fmt::RenderPacket& target) 
   if (FAILED(s->render->GetBuffer(s->frames, &data)) || !data) return false;  // this period is skipped
   const size_t bytes = size_t{s->frames} * s->blockAlign;
   // Channels the host has no buffer for play silence, not what the buffer held before.
-  fillSilence(data, bytes, s->dsd);
+  fmt::fillSilence(data, bytes, s->dsd);
   target = fmt::RenderPacket{data, bytes, kEndpointChannels};
   return true;
 }
