@@ -194,8 +194,16 @@ RunResult runInstaller(const RunOptions& options) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return result;
+  // Wine now and then refuses a process start right after the tools of the last run
+  // ended: one more try, and the reason is shown when that fails too.
+  bool started = false;
+  for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+    if (attempt) Sleep(500);
+    started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process) != FALSE;
+    if (!started) std::printf("starting the co-installer failed (error %lu)\n", GetLastError());
+  }
+  if (!started) return result;
   CloseHandle(process.hThread);
 
   const DWORD start = GetTickCount();
